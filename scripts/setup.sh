@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need (Debian 12) and configures build/.
+set -euo pipefail
+
+PACKAGES=(cmake ninja-build g++ ccache pkg-config python3
+          qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+          libjpeg-dev zlib1g-dev libcanberra-dev libasound2-dev
+          srecord clang libclang-rt-14-dev xvfb xauth)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    echo "Installing: ${missing[*]}"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cd "$(dirname "$0")/.."
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+if [ ! -f build/build.ninja ]; then
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+fi

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test; ends with CTest's summary.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/setup.sh
+cmake --build build --parallel 2
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir build --output-on-failure --parallel 2 --timeout 600
