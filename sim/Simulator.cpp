@@ -1,0 +1,200 @@
+#include "Simulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto ExitAfterResetDelay = 300ms;
+
+} // namespace
+
+Simulator::Simulator(const SimOptions& options, PtyLine& line, Transcript& transcript)
+    : options_(options), line_(line), transcript_(transcript), device_(options),
+      noise_(options.Seed) {}
+
+Simulator::Clock::duration Simulator::ByteTime() const {
+    const long speed = line_.Speed();
+    if (speed <= 0) {
+        return Clock::duration::zero(); // B0 or unknown: no pacing
+    }
+    // start bit, 8 data bits, stop bit
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(10'000'000'000LL / speed));
+}
+
+int Simulator::ProcessingMs(Command command) const {
+    switch (command) {
+    case Command::Erase:
+        return options_.EraseMs;
+    case Command::Write:
+        return options_.WriteMs;
+    case Command::Commit:
+        return options_.CommitMs;
+    default:
+        return 0;
+    }
+}
+
+void Simulator::Receive(Clock::time_point now) {
+    char buffer[4096];
+    const Clock::duration byteTime = ByteTime();
+    for (;;) {
+        const long n = line_.Read(buffer, sizeof buffer);
+        if (n <= 0) {
+            return;
+        }
+        bytesReceived_ += n;
+        // The bytes reach us all at once through the pty; on a cable they would follow each
+        // other at the line's rate from now on.
+        rxFree_ = std::max(rxFree_, now);
+        for (long i = 0; i < n; ++i) {
+            rxFree_ += byteTime;
+            if (auto frame = reader_.Feed(buffer[i])) {
+                arrivals_.push_back({rxFree_, std::move(*frame)});
+            }
+        }
+    }
+}
+
+void Simulator::HandleArrivals(Clock::time_point now) {
+    while (!arrivals_.empty() && arrivals_.front().due <= now) {
+        const Arrival arrival = std::move(arrivals_.front());
+        arrivals_.pop_front();
+        if (unplugArmed_) {
+            transcript_.Line(arrival.due, "RX", arrival.frame, "after the last frame");
+            continue;
+        }
+        Outcome outcome = device_.Handle(arrival.frame);
+        transcript_.Line(arrival.due, "RX", arrival.frame, outcome.note);
+
+        const auto begin = std::max(arrival.due, deviceFree_);
+        if (outcome.performed) {
+            deviceFree_ = begin + std::chrono::milliseconds(ProcessingMs(outcome.command));
+        }
+        if (!outcome.reply.empty()) {
+            const auto ready = std::max(arrival.due, deviceFree_) +
+                               std::chrono::milliseconds(options_.ReplyDelayMs + options_.LateMs);
+            // Now and then a stray burst, as from a loose connector; never a "g" or ";",
+            // which would look like the start or end of a reply.
+            if (options_.Noise && noise_() % 6 == 0) {
+                static constexpr char Stray[] = {'\x00', '\xFF', '~', 'x', '\r', '\n', '\x7F', '?'};
+                std::string burst;
+                for (auto n = 1 + noise_() % 3; n > 0; --n) {
+                    burst += Stray[noise_() % sizeof Stray];
+                }
+                Queue({ready, burst, "noise"});
+            }
+            Queue({ready, std::move(outcome.reply),
+                   outcome.note.empty() ? std::string() : outcome.note});
+        }
+        if (options_.ExitAfterReset && outcome.command == Command::Reset &&
+            device_.Counts().Resets == 2) {
+            exitAt_ = arrival.due + ExitAfterResetDelay;
+        }
+        if (options_.UnplugAfter > 0 && device_.Counts().Frames >= options_.UnplugAfter) {
+            unplugArmed_ = true;
+        }
+    }
+}
+
+void Simulator::Queue(Segment segment) {
+    // In order of readiness; equal times keep their order (a noise burst before its reply).
+    const auto at = std::upper_bound(
+        outgoing_.begin(), outgoing_.end(), segment.ready,
+        [](Clock::time_point ready, const Segment& other) { return ready < other.ready; });
+    outgoing_.insert(at, std::move(segment));
+}
+
+bool Simulator::Transmit(Clock::time_point now) {
+    for (;;) {
+        if (!sending_) {
+            if (outgoing_.empty() || outgoing_.front().ready > now) {
+                return true;
+            }
+            sending_ = std::move(outgoing_.front());
+            outgoing_.pop_front();
+            sendStart_ = std::max(sending_->ready, txFree_);
+            sendByteTime_ = ByteTime();
+            sent_ = 0;
+            transcript_.Line(sendStart_, "TX", sending_->bytes, sending_->note);
+        }
+        // Byte k is written when its stop bit would have arrived: start + (k + 1) byte times.
+        std::size_t due = sending_->bytes.size();
+        if (sendByteTime_ > Clock::duration::zero()) {
+            due = std::min<std::size_t>(due, static_cast<std::size_t>(std::max<Clock::rep>(
+                                                 0, (now - sendStart_) / sendByteTime_)));
+        }
+        if (due > sent_) {
+            const long n =
+                line_.Write(std::string_view(sending_->bytes).substr(sent_, due - sent_));
+            bytesSent_ += n;
+            sent_ += static_cast<std::size_t>(n);
+            if (sent_ < due) {
+                return false; // the host's input queue is full
+            }
+        }
+        if (sent_ < sending_->bytes.size()) {
+            return true;
+        }
+        txFree_ = sendStart_ + sendByteTime_ * static_cast<long>(sending_->bytes.size());
+        sending_.reset();
+    }
+}
+
+std::optional<Simulator::Clock::time_point> Simulator::NextWake(Clock::time_point now) const {
+    std::optional<Clock::time_point> wake = exitAt_;
+    auto consider = [&wake](Clock::time_point t) {
+        if (!wake || t < *wake) {
+            wake = t;
+        }
+    };
+    if (!arrivals_.empty()) {
+        consider(arrivals_.front().due);
+    }
+    if (sending_ && !writeBlocked_) {
+        consider(sendStart_ + sendByteTime_ * static_cast<long>(sent_ + 1));
+    } else if (!sending_ && !outgoing_.empty()) {
+        consider(std::max(outgoing_.front().ready, now));
+    }
+    return wake;
+}
+
+void Simulator::Run(int stopFd) {
+    for (;;) {
+        auto now = Clock::now();
+        Receive(now);
+        HandleArrivals(now);
+        writeBlocked_ = !Transmit(now);
+
+        if (exitAt_ && now >= *exitAt_) {
+            transcript_.Note(now, "exit after the second restart");
+            return;
+        }
+        if (unplugArmed_ && !sending_ && outgoing_.empty()) {
+            transcript_.Note(now, "line unplugged");
+            line_.Close();
+            return;
+        }
+
+        int timeout = -1;
+        if (const auto wake = NextWake(now)) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wake - now);
+            timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, 60'000));
+        }
+        pollfd fds[2] = {{line_.MasterFd(), POLLIN, 0}, {stopFd, POLLIN, 0}};
+        if (writeBlocked_) {
+            fds[0].events |= POLLOUT;
+        }
+        if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
+            return;
+        }
+        if (fds[1].revents != 0) {
+            transcript_.Note(Clock::now(), "stopped by a signal");
+            return;
+        }
+    }
+}
