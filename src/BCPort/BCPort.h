@@ -15,7 +15,11 @@
 //                     ReadInterval "all ones" with both totals 0 returns at once with the
 //                     bytes already queued.
 //   Write of N bytes: total budget = WriteTotalMultiplier * N + WriteTotalConstant, none when
-//                     both are 0 (see SendString for how the budget meets the line rate).
+//                     both are 0.  A limited budget is lengthened by twice the time the N
+//                     bytes need on the line at BaudRate (10 bits a byte) plus 50 ms, so a
+//                     slow rate never cuts a frame.  SendString returns once the bytes have
+//                     left the driver; when not all of them could within the budget it raises
+//                     EComPort 3: a frame is never sent in part without the caller knowing.
 //   Waits use a monotonic clock with sub-millisecond resolution; interrupted system calls
 //   are retried.  With all five values 1 a ReceiveString(40) on a silent line returns empty
 //   after about 41 ms.
@@ -28,8 +32,21 @@
 #include "ComMessages.h"
 
 enum class TBaudRate : std::uint8_t {
-    br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-    br56000, br57600, br115200, br128000, br256000
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum class TByteSize : std::uint8_t { bs5, bs6, bs7, bs8 };
 enum class TParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
@@ -93,7 +110,11 @@ public:
     void SwitchRTS(bool on);
     void AbortTransfers();
 
+    // Returns the number of bytes written, which is all of them; empty text gives 0 at once.
+    // On a closed port a non-empty text raises message 3.
     std::int32_t SendString(const std::string& text);
+    // Reads at most n bytes; `text` then holds exactly the bytes read.  n <= 0 gives an empty
+    // text and 0 at once; otherwise a closed port raises message 4.
     std::int32_t ReceiveString(std::string& text, std::int32_t n);
     std::int32_t InQueueCount();
     TModemLineSet ReadModemLines();

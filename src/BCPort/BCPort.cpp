@@ -1,0 +1,304 @@
+#include "BCPort.h"
+
+#include "ComOs.h"
+#include "ComTiming.h"
+
+namespace {
+constexpr std::uint32_t RateTable[15] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
+
+// Binary mode, DTR and RTS raised while open; the parity bit only when parity is tested.
+constexpr std::uint32_t FlagsNoParity = 0x1011;
+constexpr std::uint32_t FlagsParity = 0x1013;
+
+std::uint32_t AsSystemValue(std::int32_t v) {
+    return static_cast<std::uint32_t>(v); // a negative value becomes all ones and above
+}
+
+// A positive odd buffer size is rounded down to even, as the driver expects.
+std::int32_t EvenBufSize(std::int32_t v) {
+    return v > 0 && (v % 2) != 0 ? v - 1 : v;
+}
+} // namespace
+
+std::uint32_t BaudRateValue(TBaudRate rate) {
+    return RateTable[static_cast<std::size_t>(rate)];
+}
+
+// --- TComTimeouts ---
+
+void TComTimeouts::Change(std::int32_t& field, std::int32_t v) {
+    if (field == v) {
+        return;
+    }
+    field = v;
+    if (ComPort != nullptr) {
+        ComPort->ApplyTimeouts();
+    }
+}
+
+void TComTimeouts::SetReadInterval(std::int32_t v) {
+    Change(ReadInterval_, v);
+}
+void TComTimeouts::SetReadTotalMultiplier(std::int32_t v) {
+    Change(ReadTotalMultiplier_, v);
+}
+void TComTimeouts::SetReadTotalConstant(std::int32_t v) {
+    Change(ReadTotalConstant_, v);
+}
+void TComTimeouts::SetWriteTotalMultiplier(std::int32_t v) {
+    Change(WriteTotalMultiplier_, v);
+}
+void TComTimeouts::SetWriteTotalConstant(std::int32_t v) {
+    Change(WriteTotalConstant_, v);
+}
+
+void TComTimeouts::CopyValuesFrom(const TComTimeouts& other) {
+    ReadInterval_ = other.ReadInterval_;
+    ReadTotalMultiplier_ = other.ReadTotalMultiplier_;
+    ReadTotalConstant_ = other.ReadTotalConstant_;
+    WriteTotalMultiplier_ = other.WriteTotalMultiplier_;
+    WriteTotalConstant_ = other.WriteTotalConstant_;
+}
+
+// --- TBComPort: construction ---
+
+TBComPort::TBComPort() : TBComPort(CreatePlatformComOs()) {}
+
+TBComPort::TBComPort(std::unique_ptr<TComOs> os) : Os(std::move(os)) {}
+
+TBComPort::~TBComPort() {
+    try {
+        Close();
+    } catch (const EComPort&) {
+        // The port goes away with the component; the device is closed regardless.
+        Os->CloseDevice();
+    }
+}
+
+// --- Open and close ---
+
+bool TBComPort::Open() {
+    if (IsOpen_) {
+        return true;
+    }
+    switch (Os->OpenDevice(Port_)) {
+    case TComOpenResult::Ok:
+        break;
+    case TComOpenResult::NotFound:
+        throw EComPort(1);
+    case TComOpenResult::Denied:
+        throw EComPort(2);
+    case TComOpenResult::Other:
+        Os->CloseDevice();
+        throw EComPort(10);
+    }
+    IsOpen_ = true;
+    try {
+        ApplySettings();
+    } catch (const EComPort&) {
+        Os->CloseDevice();
+        IsOpen_ = false;
+        throw;
+    }
+    return IsOpen_;
+}
+
+bool TBComPort::Close() {
+    if (!IsOpen_) {
+        return true;
+    }
+    SwitchDTR(false);
+    SwitchRTS(false);
+    AbortTransfers();
+    Os->CloseDevice();
+    IsOpen_ = false;
+    return true;
+}
+
+void TBComPort::SwitchDTR(bool on) {
+    if (!Os->Escape(on ? TComEscape::SetDtr : TComEscape::ClrDtr)) {
+        throw EComPort(13);
+    }
+}
+
+void TBComPort::SwitchRTS(bool on) {
+    if (!Os->Escape(on ? TComEscape::SetRts : TComEscape::ClrRts)) {
+        throw EComPort(13);
+    }
+}
+
+void TBComPort::AbortTransfers() {
+    if (!Os->Purge()) {
+        throw EComPort(6);
+    }
+}
+
+// --- Settings reaching the system ---
+
+void TBComPort::ApplySettings() {
+    ApplyBufferSizes();
+    ApplyLineSettings();
+    ApplyTimeouts();
+}
+
+void TBComPort::ApplyBufferSizes() {
+    if (IsOpen_ && !Os->SetupBuffers(InBufSize_, OutBufSize_)) {
+        throw EComPort(10);
+    }
+}
+
+void TBComPort::ApplyLineSettings() {
+    if (!IsOpen_) {
+        return;
+    }
+    TComLineSettings line;
+    line.BaudRate = BaudRateValue(BaudRate_);
+    line.Flags = Parity_ == TParity::paNone ? FlagsNoParity : FlagsParity;
+    line.ByteSize = static_cast<std::uint8_t>(static_cast<int>(ByteSize_) + 5);
+    line.Parity = static_cast<std::uint8_t>(Parity_);
+    line.StopBits = static_cast<std::uint8_t>(StopBits_);
+    if (!Os->ApplyLineSettings(line)) {
+        throw EComPort(8);
+    }
+}
+
+void TBComPort::ApplyTimeouts() {
+    if (!IsOpen_) {
+        return;
+    }
+    TComTimeoutValues t;
+    t.ReadInterval = AsSystemValue(Timeouts_.ReadInterval());
+    t.ReadTotalMultiplier = AsSystemValue(Timeouts_.ReadTotalMultiplier());
+    t.ReadTotalConstant = AsSystemValue(Timeouts_.ReadTotalConstant());
+    t.WriteTotalMultiplier = AsSystemValue(Timeouts_.WriteTotalMultiplier());
+    t.WriteTotalConstant = AsSystemValue(Timeouts_.WriteTotalConstant());
+    if (!Os->ApplyTimeouts(t)) {
+        throw EComPort(9);
+    }
+}
+
+// --- Property setters ---
+
+void TBComPort::SetBaudRate(TBaudRate v) {
+    if (BaudRate_ != v) {
+        BaudRate_ = v;
+        ApplyLineSettings();
+    }
+}
+
+void TBComPort::SetByteSize(TByteSize v) {
+    if (ByteSize_ != v) {
+        ByteSize_ = v;
+        ApplyLineSettings();
+    }
+}
+
+void TBComPort::SetParity(TParity v) {
+    if (Parity_ != v) {
+        Parity_ = v;
+        ApplyLineSettings();
+    }
+}
+
+void TBComPort::SetStopBits(TStopBits v) {
+    if (StopBits_ != v) {
+        StopBits_ = v;
+        ApplyLineSettings();
+    }
+}
+
+void TBComPort::SetInBufSize(std::int32_t v) {
+    v = EvenBufSize(v);
+    if (InBufSize_ != v) {
+        InBufSize_ = v;
+        ApplyBufferSizes();
+    }
+}
+
+void TBComPort::SetOutBufSize(std::int32_t v) {
+    v = EvenBufSize(v);
+    if (OutBufSize_ != v) {
+        OutBufSize_ = v;
+        ApplyBufferSizes();
+    }
+}
+
+void TBComPort::SetPort(const std::string& v) {
+    // The name is locked while open, even when it would not change.
+    if (IsOpen_) {
+        throw EComPort(14);
+    }
+    Port_ = v;
+}
+
+void TBComPort::SetSyncMethod(TSyncMethod v) {
+    if (SyncMethod_ == v) {
+        return;
+    }
+    if (IsOpen_) {
+        throw EComPort(14);
+    }
+    SyncMethod_ = v;
+}
+
+void TBComPort::SetTimeouts(const TComTimeouts& v) {
+    Timeouts_.CopyValuesFrom(v);
+    ApplyTimeouts();
+}
+
+// --- Transfers ---
+
+std::int32_t TBComPort::SendString(const std::string& text) {
+    if (text.empty()) {
+        return 0;
+    }
+    if (!IsOpen_) {
+        throw EComPort(3);
+    }
+    TComTimeoutValues t;
+    t.WriteTotalMultiplier = AsSystemValue(Timeouts_.WriteTotalMultiplier());
+    t.WriteTotalConstant = AsSystemValue(Timeouts_.WriteTotalConstant());
+    const TComTransfer done = Os->Write(text.data(), text.size(),
+                                        WriteBudgetNs(t, text.size(), BaudRateValue(BaudRate_)));
+    // A frame cut short would reach the device as a different frame: never return one.
+    if (!done.Ok || done.Count != text.size()) {
+        throw EComPort(3);
+    }
+    return static_cast<std::int32_t>(done.Count);
+}
+
+std::int32_t TBComPort::ReceiveString(std::string& text, std::int32_t n) {
+    if (n <= 0) {
+        text.clear();
+        return 0;
+    }
+    if (!IsOpen_) {
+        text.clear();
+        throw EComPort(4);
+    }
+    text.resize(static_cast<std::size_t>(n));
+    const TComTransfer done = Os->Read(text.data(), text.size());
+    if (!done.Ok) {
+        text.clear();
+        throw EComPort(4);
+    }
+    text.resize(done.Count);
+    return static_cast<std::int32_t>(done.Count);
+}
+
+std::int32_t TBComPort::InQueueCount() {
+    std::uint32_t count = 0;
+    if (!IsOpen_ || !Os->InQueueCount(count)) {
+        throw EComPort(11);
+    }
+    return static_cast<std::int32_t>(count);
+}
+
+TModemLineSet TBComPort::ReadModemLines() {
+    std::uint32_t status = 0;
+    if (!IsOpen_ || !Os->ModemStatus(status)) {
+        throw EComPort(12);
+    }
+    return static_cast<TModemLineSet>((status >> 4) & 0x0F);
+}

@@ -1,0 +1,42 @@
+// Time arithmetic of the serial transfers, kept apart from the system calls so that it can
+// be checked with made-up clocks.  All times are nanoseconds of a monotonic clock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "ComOs.h"
+
+std::uint64_t MonotonicNs();
+
+// True when the time-outs make a read return at once with the bytes already queued
+// (ReadInterval all ones, both read totals 0).
+bool ReadReturnsAtOnce(const TComTimeoutValues& t);
+
+// Tracks the two limits of one read of `size` bytes: the total budget
+// (ReadTotalMultiplier * size + ReadTotalConstant, none when both are 0) counted from the
+// start, and ReadInterval (none when 0) counted from the latest arrival once a byte came.
+class TReadTimer {
+public:
+    TReadTimer(const TComTimeoutValues& t, std::size_t size, std::uint64_t startNs);
+
+    void BytesArrived(std::uint64_t nowNs);
+    // Time left before a limit ends the read: empty = wait without limit, 0 = ended.
+    std::optional<std::uint64_t> Remaining(std::uint64_t nowNs) const;
+
+private:
+    std::optional<std::uint64_t> TotalEnd;
+    std::uint64_t IntervalNs;
+    std::optional<std::uint64_t> IntervalEnd;
+};
+
+// The time a write of `size` bytes is given: the configured budget
+// (WriteTotalMultiplier * size + WriteTotalConstant; no limit when both are 0) plus twice
+// the time the bytes need on the line at `rate` bits per second (10 bits a byte) plus 50 ms,
+// so that a slow line never cuts a frame short.
+std::optional<std::uint64_t> WriteBudgetNs(const TComTimeoutValues& t, std::size_t size,
+                                           std::uint32_t rate);
+
+// Time `size` bytes take on the line at `rate` bits per second, 10 bits a byte.
+std::uint64_t LineTimeNs(std::size_t size, std::uint32_t rate);
