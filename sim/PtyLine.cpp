@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -78,6 +79,11 @@ void PtyLine::Close() {
 long PtyLine::Speed() const {
     const long speed = ReadLineSpeed(slave_ >= 0 ? slave_ : master_);
     return speed > 0 ? speed : 0;
+}
+
+long PtyLine::Unread() const {
+    int count = 0;
+    return slave_ >= 0 && ioctl(slave_, FIONREAD, &count) == 0 ? count : 0;
 }
 
 long PtyLine::Read(char* buffer, std::size_t size) {

@@ -25,6 +25,8 @@ public:
     const std::string& SlavePath() const { return slavePath_; }
     // The bit rate the host set, or 0 when unknown.
     long Speed() const;
+    // Bytes sent to the host that it has not read yet.
+    long Unread() const;
 
     // Non-blocking transfers; they return the byte count, 0 when nothing could move.
     long Read(char* buffer, std::size_t size);

@@ -9,6 +9,10 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto ExitAfterResetDelay = 300ms;
+// A hang-up discards what the host has not read yet, so the line is pulled once the host has
+// taken the last reply, or after this long.
+constexpr auto UnplugGrace = 1s;
+constexpr auto UnplugCheck = 5ms;
 
 } // namespace
 
@@ -175,13 +179,19 @@ void Simulator::Run(int stopFd) {
             return;
         }
         if (unplugArmed_ && !sending_ && outgoing_.empty()) {
-            transcript_.Note(now, "line unplugged");
-            line_.Close();
-            return;
+            if (!unplugBy_) {
+                unplugBy_ = now + UnplugGrace;
+            } else if (line_.Unread() == 0 || now >= *unplugBy_) {
+                transcript_.Note(now, "line unplugged");
+                line_.Close();
+                return;
+            }
         }
 
         int timeout = -1;
-        if (const auto wake = NextWake(now)) {
+        if (unplugBy_) {
+            timeout = static_cast<int>(UnplugCheck.count()); // the host's reads give no event
+        } else if (const auto wake = NextWake(now)) {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wake - now);
             timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, 60'000));
         }

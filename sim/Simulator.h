@@ -69,6 +69,7 @@ private:
     bool writeBlocked_ = false;
 
     bool unplugArmed_ = false;
+    std::optional<Clock::time_point> unplugBy_; // the latest moment to pull the line
     std::optional<Clock::time_point> exitAt_;
     long bytesReceived_ = 0;
     long bytesSent_ = 0;
