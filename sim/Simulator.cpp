@@ -14,6 +14,11 @@ constexpr auto ExitAfterResetDelay = 300ms;
 constexpr auto UnplugGrace = 1s;
 constexpr auto UnplugCheck = 5ms;
 
+timespec ToTimespec(std::chrono::nanoseconds span) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(span);
+    return {static_cast<time_t>(seconds.count()), static_cast<long>((span - seconds).count())};
+}
+
 } // namespace
 
 Simulator::Simulator(const SimOptions& options, PtyLine& line, Transcript& transcript)
@@ -188,18 +193,22 @@ void Simulator::Run(int stopFd) {
             }
         }
 
-        int timeout = -1;
+        // ppoll: a byte at 115200 bit/s lasts 87 us, so whole-millisecond waits would stretch
+        // every exchange.
+        timespec wait{};
+        timespec* timeout = nullptr;
         if (unplugBy_) {
-            timeout = static_cast<int>(UnplugCheck.count()); // the host's reads give no event
+            wait = ToTimespec(UnplugCheck); // the host's reads give no event
+            timeout = &wait;
         } else if (const auto wake = NextWake(now)) {
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wake - now);
-            timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, 60'000));
+            wait = ToTimespec(std::clamp<Clock::duration>(*wake - now, {}, 60s));
+            timeout = &wait;
         }
         pollfd fds[2] = {{line_.MasterFd(), POLLIN, 0}, {stopFd, POLLIN, 0}};
         if (writeBlocked_) {
             fds[0].events |= POLLOUT;
         }
-        if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
+        if (ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR) {
             return;
         }
         if (fds[1].revents != 0) {
