@@ -97,11 +97,10 @@ void Simulator::HandleArrivals(Clock::time_point now) {
                 }
                 Queue({ready, burst, "noise"});
             }
-            Queue({ready, std::move(outcome.reply),
-                   outcome.note.empty() ? std::string() : outcome.note});
+            Queue({ready, std::move(outcome.reply), outcome.note});
         }
-        if (options_.ExitAfterReset && outcome.command == Command::Reset &&
-            device_.Counts().Resets == 2) {
+        // Counted as received, answered or not: the host's two restarts end its session.
+        if (outcome.command == Command::Reset && ++restartFrames_ == 2 && options_.ExitAfterReset) {
             exitAt_ = arrival.due + ExitAfterResetDelay;
         }
         if (options_.UnplugAfter > 0 && device_.Counts().Frames >= options_.UnplugAfter) {

@@ -70,6 +70,7 @@ private:
 
     bool unplugArmed_ = false;
     std::optional<Clock::time_point> unplugBy_; // the latest moment to pull the line
+    int restartFrames_ = 0;
     std::optional<Clock::time_point> exitAt_;
     long bytesReceived_ = 0;
     long bytesSent_ = 0;
