@@ -1,0 +1,168 @@
+#include "Feedback.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QUrl>
+#include <QWidget>
+
+#include "Sound.h"
+
+namespace {
+
+std::string& Title() {
+    static std::string title;
+    return title;
+}
+
+TFeedback::TSink& Sink() {
+    static TFeedback::TSink sink;
+    return sink;
+}
+
+bool AnyWindowVisible() {
+    const auto windows = QApplication::topLevelWidgets();
+    for (const QWidget* w : windows) {
+        if (w->isVisible()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The last code point of a UTF-8 text (0 for an empty text).
+char32_t LastCodePoint(const std::string& text) {
+    std::size_t i = text.size();
+    if (i == 0) {
+        return 0;
+    }
+    do {
+        --i;
+    } while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80);
+    const QString tail =
+        QString::fromUtf8(text.data() + i, static_cast<qsizetype>(text.size() - i));
+    const auto ucs4 = tail.toUcs4();
+    return ucs4.isEmpty() ? 0 : ucs4.back();
+}
+
+// A box centred on the screen it appears on, whatever its final size turns out to be.
+class TCentredMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+};
+
+std::unique_ptr<QMessageBox> MakeBox(const std::string& text, QMessageBox::Icon icon) {
+    auto box = std::make_unique<TCentredMessageBox>();
+    box->setWindowTitle(QString::fromStdString(TFeedback::ApplicationTitle()));
+    box->setIcon(icon);
+    box->setTextFormat(Qt::PlainText);
+    // CR LF is one line break; a lone CR would otherwise show as a strange glyph.
+    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    box->setText(shown);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    return box;
+}
+
+} // namespace
+
+void TFeedback::SetApplicationTitle(const std::string& title) {
+    Title() = title;
+}
+
+const std::string& TFeedback::ApplicationTitle() {
+    return Title();
+}
+
+void TFeedback::SetSink(TSink sink) {
+    Sink() = std::move(sink);
+}
+
+bool TFeedback::ToSink(TFeedbackRecord record) {
+    if (!Sink()) {
+        return false;
+    }
+    record.WindowVisible = AnyWindowVisible();
+    Sink()(record);
+    return true;
+}
+
+std::string TFeedback::WithFullStop(const std::string& text) {
+    return LastCodePoint(text) > U'.' ? text + "." : text;
+}
+
+std::unique_ptr<QMessageBox> TFeedback::MessageBox(const std::string& text) {
+    return MakeBox(text, QMessageBox::NoIcon);
+}
+
+std::unique_ptr<QMessageBox> TFeedback::ErrorBox(const std::string& text) {
+    return MakeBox(WithFullStop(text), QMessageBox::Critical);
+}
+
+void TFeedback::ShowMessage(const std::string& text) {
+    TFeedbackRecord record;
+    record.Kind = TFeedbackRecord::TKind::Message;
+    record.Text = text;
+    record.Caption = ApplicationTitle();
+    if (ToSink(record)) {
+        return;
+    }
+    MessageBox(text)->exec();
+}
+
+void TFeedback::ShowError(const std::string& text) {
+    TFeedbackRecord record;
+    record.Kind = TFeedbackRecord::TKind::Error;
+    record.Text = WithFullStop(text);
+    record.Caption = ApplicationTitle();
+    if (ToSink(record)) {
+        return;
+    }
+    ErrorBox(text)->exec();
+}
+
+void TFeedback::MessageBeep(unsigned type) {
+    TFeedbackRecord record;
+    record.Kind = TFeedbackRecord::TKind::Beep;
+    record.Value = type;
+    if (ToSink(record)) {
+        return;
+    }
+    Platform::MessageBeep(type);
+}
+
+void TFeedback::Beep(unsigned frequency, unsigned milliseconds) {
+    TFeedbackRecord record;
+    record.Kind = TFeedbackRecord::TKind::Tone;
+    record.Value = frequency;
+    record.Duration = milliseconds;
+    if (ToSink(record)) {
+        return;
+    }
+    Platform::Beep(frequency, milliseconds);
+}
+
+void TFeedback::OpenUrl(const std::string& address) {
+    TFeedbackRecord record;
+    record.Kind = TFeedbackRecord::TKind::OpenUrl;
+    record.Text = address;
+    if (ToSink(record)) {
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+}
