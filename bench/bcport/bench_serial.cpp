@@ -1,0 +1,132 @@
+// Figures of the serial component with the application's stored settings (all five
+// time-outs 1) on a pseudo-terminal, the test side playing the instrument.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "BCPort.h"
+#include "PtyPair.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+struct Figures {
+    double Median, P99, Min, Max, Mean;
+};
+
+Figures Summarise(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    double sum = 0;
+    for (double x : v) {
+        sum += x;
+    }
+    const auto at = [&](double q) {
+        return v[std::min(v.size() - 1,
+                          static_cast<std::size_t>(q * static_cast<double>(v.size())))];
+    };
+    return {at(0.5), at(0.99), v.front(), v.back(), sum / static_cast<double>(v.size())};
+}
+
+void Print(const char* what, const Figures& f, const char* target) {
+    std::printf("%-44s median %8.3f ms  p99 %8.3f ms  min %8.3f  max %8.3f  mean %8.3f  (%s)\n",
+                what, f.Median, f.P99, f.Min, f.Max, f.Mean, target);
+}
+
+void StoredSettings(TBComPort& port) {
+    TComTimeouts t(nullptr);
+    t.SetReadInterval(1);
+    t.SetReadTotalMultiplier(1);
+    t.SetReadTotalConstant(1);
+    t.SetWriteTotalMultiplier(1);
+    t.SetWriteTotalConstant(1);
+    port.SetTimeouts(t);
+}
+
+// The peer answers each request byte with `reply`, noting when its write returned.
+void Peer(const PtyPair& pty, const std::string& reply, bool echo, int rounds,
+          std::atomic<Clock::rep>& lastWrite) {
+    for (int i = 0; i < rounds; ++i) {
+        const std::string request = pty.Take(echo ? reply.size() : 1, std::chrono::seconds(5));
+        if (request.empty()) {
+            return;
+        }
+        pty.Send(echo ? request : reply);
+        lastWrite.store(Clock::now().time_since_epoch().count());
+    }
+}
+
+} // namespace
+
+int main() {
+    PtyPair pty;
+    TBComPort port;
+    port.SetPort(pty.SlavePath);
+    port.SetBaudRate(TBaudRate::br115200);
+    StoredSettings(port);
+    port.Open();
+
+    {
+        constexpr int Rounds = 200;
+        const std::string reply = "g8202;0040;0";
+        std::atomic<Clock::rep> lastWrite{0};
+        std::thread peer(Peer, std::cref(pty), std::cref(reply), false, Rounds,
+                         std::ref(lastWrite));
+        std::vector<double> delays;
+        std::string text;
+        for (int i = 0; i < Rounds; ++i) {
+            port.SendString("?");
+            const std::int32_t n = port.ReceiveString(text, 40);
+            const auto returned = Clock::now();
+            if (n != static_cast<std::int32_t>(reply.size())) {
+                std::printf("round %d: %d bytes\n", i, n);
+                continue;
+            }
+            delays.push_back(Ms(returned - Clock::time_point(Clock::duration(lastWrite.load()))));
+        }
+        peer.join();
+        Print("last reply byte to ReceiveString(40) return", Summarise(delays),
+              "target median < 1.3, p99 < 3");
+    }
+    {
+        constexpr int Rounds = 50;
+        std::vector<double> idle;
+        std::string text;
+        for (int i = 0; i < Rounds; ++i) {
+            const auto start = Clock::now();
+            port.ReceiveString(text, 40);
+            idle.push_back(Ms(Clock::now() - start));
+        }
+        Print("idle ReceiveString(40)", Summarise(idle), "target 41 +- 1.5");
+    }
+    {
+        constexpr int Rounds = 1000;
+        const std::string frame = "g0202;";
+        std::atomic<Clock::rep> lastWrite{0};
+        std::thread peer(Peer, std::cref(pty), std::cref(frame), true, Rounds, std::ref(lastWrite));
+        std::vector<double> cost;
+        std::string text;
+        int wrong = 0;
+        for (int i = 0; i < Rounds; ++i) {
+            const auto start = Clock::now();
+            port.SendString(frame);
+            port.ReceiveString(text, 6);
+            cost.push_back(Ms(Clock::now() - start));
+            wrong += text != frame ? 1 : 0;
+        }
+        peer.join();
+        Print("SendString + ReceiveString, 6-byte echo", Summarise(cost), "cost");
+        if (wrong != 0) {
+            std::printf("  %d exchanges returned other bytes\n", wrong);
+        }
+    }
+    port.Close();
+    return 0;
+}
