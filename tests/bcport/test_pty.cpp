@@ -245,6 +245,17 @@ TEST_F(OnPty, AbortDiscardsQueuedInput) {
     EXPECT_EQ(Port.InQueueCount(), 0);
 }
 
+TEST_F(OnPty, VanishedDeviceRaisesInsteadOfWaiting) {
+    ASSERT_TRUE(Port.Open());
+    SetTimeouts(Port, 0, 0, 0, 0, 0); // no limits: only the failure can end the calls
+    ::close(Pty.Master);
+    Pty.Master = -1;
+    std::string text;
+    EXPECT_EQ(MessageOf([&] { Port.ReceiveString(text, 40); }), 4);
+    EXPECT_EQ(MessageOf([&] { Port.SendString("g0101;"); }), 3);
+    EXPECT_TRUE(Port.Close());
+}
+
 TEST_F(OnPty, ClosedPortMessages) {
     std::string text;
     EXPECT_EQ(Port.SendString(""), 0);
