@@ -1,0 +1,56 @@
+// The flash image: built from the firmware text in TextTerminal, read by the flashing engine.
+//
+// FlashImage holds the flash as hex text, two characters per byte, byte a at characters
+// 2a and 2a + 1 (0-based); every byte the firmware does not set reads "FF".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ProgramState.h"
+#include "WindowHost.h"
+
+inline constexpr std::size_t FlashImageChars = 40'000'000;
+inline constexpr std::int64_t FlashImageBytes = FlashImageChars / 2;
+
+// A file larger than this is refused before it is read into TextTerminal: the biggest
+// image a HEX text can describe is 20 MB, and its text would be under 60 MB.
+inline constexpr std::uintmax_t LargestHexFile = 256u * 1024 * 1024;
+
+inline constexpr std::string_view ReadyStatus = "Мікропрограма готова до запису";
+inline constexpr std::string_view OpenFilter = "Файли: I8HEX, I16HEX, I32HEX|*.hex";
+inline constexpr std::string_view OpenedMessage =
+    "Мікропрограма відкрита,\r\n   запишіть її в прилад";
+inline constexpr std::string_view StartLinearPrefix =
+    "Знайдено: Start Linear Address Records (MDK-ARM only): ";
+inline constexpr std::string_view OutOfImagePrefix =
+    "Адреса поза межами образу у строці мікропрограми: ";
+inline constexpr std::string_view ShortRecordPrefix = "Неповний запис у строці мікропрограми: ";
+inline constexpr std::string_view TooLargePrefix =
+    "Файл завеликий для мікропрограми (понад 256 МБ): ";
+
+// "Мікропрограма : " + name + " - відкрита" + ". Запишіть в прилад".
+std::string OpenedStatus(std::string_view fileName);
+
+// Fills FlashImage with 1,000,000 runs of 40 'F' and places the data records of
+// TextTerminal.  Before the fill, the text is scanned for data that could not be placed
+// (an address at or beyond FlashImageBytes, a record shorter than its fields): such a text
+// is refused with a message naming the line and the previous image stays whole.  False
+// after a refusal (that one, or a Start Linear Address record).  Raises EConvertError for a
+// count, address or extended address that is not hexadecimal.
+bool BuildFlashImage(TWindowHost& host, TProgramState& state);
+
+// Upper-cases TextTerminal, checks it, builds the image and sets the common final state
+// (window to the front, gauge 0, ButtonWrite enabled, information beep).  Sets
+// State.PreparationRunning for its duration, also when it ends by an exception.
+bool PrepareFlashImage(TWindowHost& host, TProgramState& state);
+
+// "Відкрити": chooses a file, loads it into TextTerminal and prepares it.  Does nothing
+// while a preparation or a write is running.
+void ButtonOpenHexClick(TWindowHost& host, TProgramState& state);
+
+// The whole file as bytes.  Raises std::runtime_error naming the file and the system's
+// reason when it cannot be opened or read; returns no value beyond LargestHexFile bytes.
+bool ReadHexFile(const std::string& path, std::string& content);
