@@ -14,6 +14,7 @@
 #include "JpegImage.h"
 #include "KeyPreview.h"
 #include "SkinManager.h"
+#include "WindowFront.h"
 #include "WindowHost.h"
 
 #include "EmblemJpeg.h"
@@ -98,8 +99,7 @@ TFormHelp::TFormHelp(QWidget* parent)
 void TFormHelp::ShowHelp() {
     TSkinManager::CancelHide(this);
     show();
-    raise();
-    activateWindow();
+    BringWindowToFront(this);
 }
 
 void TFormHelp::CloseHelp() {

@@ -29,6 +29,7 @@
 #include "PortList.h"
 #include "SkinManager.h"
 #include "TextView.h"
+#include "WindowFront.h"
 
 namespace {
 
@@ -109,6 +110,14 @@ TMainForm::TMainForm(TSeams seams)
     setBackgroundRole(QPalette::Midlight);
     setAutoFillBackground(true);
     setFixedSize(ClientWidth, CompactClientHeight);
+
+    // The port's stored settings: the component's own defaults, and every time-out 1 ms.
+    TComTimeouts& timeouts = BComPort1.Timeouts();
+    timeouts.SetReadInterval(1);
+    timeouts.SetReadTotalMultiplier(1);
+    timeouts.SetReadTotalConstant(1);
+    timeouts.SetWriteTotalMultiplier(1);
+    timeouts.SetWriteTotalConstant(1);
 
     sSkinManager1 = new TSkinManager(this);
     CreateControls();
@@ -523,8 +532,7 @@ void TMainForm::BringToFront() {
     if (!isVisible()) {
         return;
     }
-    raise();
-    activateWindow();
+    BringWindowToFront(this);
 }
 
 void TMainForm::ShowMessage(const std::string& text) {

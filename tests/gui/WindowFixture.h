@@ -1,0 +1,48 @@
+// Builds the program's windows the way the entry does, with the machine's port list and,
+// where a test asks, the firmware text replaced.
+#pragma once
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Application.h"
+#include "ComMessages.h"
+#include "Recorder.h"
+
+// The smallest text the image builder accepts: one data record and the end record.
+inline const char* const SmallFirmware = ":0400000001020304F2\r\n:00000001FF\r\n";
+
+class WindowTest : public ::testing::Test {
+protected:
+    void Create(std::vector<std::string> ports,
+                std::optional<std::string> firmware = SmallFirmware) {
+        TFeedback::SetApplicationTitle(InitialApplicationTitle);
+        Ports = std::move(ports);
+        TMainForm::TSeams seams;
+        seams.ListPorts = [this](std::vector<std::string>& list) {
+            if (PortListFails) {
+                throw EComPort(15);
+            }
+            list = Ports;
+        };
+        seams.FirmwareText = std::move(firmware);
+        Windows = CreateApplicationWindows(std::move(seams));
+    }
+    TMainForm& Form() { return *Windows.MainForm; }
+    TFormHelp& Help() { return *Windows.FormHelp; }
+    void ShowForm() {
+        Form().show();
+        QApplication::processEvents();
+    }
+
+    TFeedbackRecorder Recorder;
+    std::vector<std::string> Ports;
+    bool PortListFails = false;
+    TApplicationWindows Windows;
+};

@@ -1,0 +1,124 @@
+// Message boxes, the full-stop rule of general error reporting, and the sounds.
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+#include "ComMessages.h"
+#include "Feedback.h"
+#include "Recorder.h"
+#include "Sound.h"
+
+namespace {
+
+struct TFullStopCase {
+    const char* Text;
+    const char* Shown;
+};
+
+class FullStopRule : public ::testing::TestWithParam<TFullStopCase> {};
+
+TEST_P(FullStopRule, AddsAFullStopOnlyAfterCharactersAboveTheFullStop) {
+    EXPECT_EQ(TFeedback::WithFullStop(GetParam().Text), GetParam().Shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, FullStopRule,
+    ::testing::Values(TFullStopCase{"Спроба відкрити неіснуючий СОМ-порт",
+                                    "Спроба відкрити неіснуючий СОМ-порт."},
+                      TFullStopCase{"Відсутні СОМ-порти!\nНеобхідно повторно відкрити програму!",
+                                    "Відсутні СОМ-порти!\nНеобхідно повторно відкрити програму!"},
+                      TFullStopCase{"Value must be between 1 and 2147483647",
+                                    "Value must be between 1 and 2147483647."},
+                      TFullStopCase{"'x1' is not a valid integer value",
+                                    "'x1' is not a valid integer value."},
+                      TFullStopCase{"ends here.", "ends here."},
+                      TFullStopCase{"(bracket)", "(bracket)"}, TFullStopCase{"slash/", "slash/."},
+                      TFullStopCase{"blank ", "blank "}, TFullStopCase{"Ї", "Ї."},
+                      TFullStopCase{"", ""}));
+
+const char* const AbortText =
+    "                   Зупинено користувачем!\r\n         Мікропрограма записана частково!\r\n"
+    "Необхідно повторно вибрати файл прошивки,\r\n    і провести запис, інакще в подальшому\r\n"
+    "             прилад буде не працездатний!";
+
+TEST(MessageBox, KeepsLineBreaksAndLeadingBlanksWithoutIcon) {
+    TFeedback::SetApplicationTitle("TARVEX-6 Bootloader (від 04.10.24)");
+    const auto box = TFeedback::MessageBox(AbortText);
+    EXPECT_EQ(box->windowTitle(), QString::fromUtf8("TARVEX-6 Bootloader (від 04.10.24)"));
+    EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    const QStringList lines = box->text().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 5);
+    const int blanks[] = {19, 9, 0, 4, 13};
+    for (int i = 0; i < 5; ++i) {
+        const qsizetype firstVisible = lines[i].indexOf(QRegularExpression(QStringLiteral("\\S")));
+        EXPECT_EQ(firstVisible, blanks[i]) << "line " << i + 1;
+    }
+    ASSERT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->buttons().front()->text(), QStringLiteral("OK"));
+    // The label that shows the text is given it unchanged: no rich text, no trimming.
+    const auto labels = box->findChildren<QLabel*>();
+    const bool shownAsIs = std::any_of(labels.begin(), labels.end(), [&](const QLabel* label) {
+        return label->text() == box->text() && label->textFormat() == Qt::PlainText;
+    });
+    EXPECT_TRUE(shownAsIs);
+}
+
+TEST(MessageBox, ErrorBoxHasErrorIconAndFullStop) {
+    TFeedback::SetApplicationTitle("VORN Bootloader");
+    const auto box = TFeedback::ErrorBox(ComMessageText(1));
+    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("VORN Bootloader"));
+    EXPECT_EQ(box->text().toStdString(), std::string(ComMessageText(1)) + ".");
+    EXPECT_EQ(box->buttons().size(), 1);
+}
+
+TEST(GeneralErrorReporting, ShowsTheErrorAndGoesOn) {
+    TFeedbackRecorder recorder;
+    TFeedback::SetApplicationTitle("T");
+    bool after = false;
+    ReportErrors([] { throw EComPort(15); });
+    ReportErrors([] { throw std::runtime_error("Спроба"); });
+    after = true;
+    EXPECT_TRUE(after);
+    const std::vector<std::string> expected = {ComMessageText(15), "Спроба."};
+    EXPECT_EQ(recorder.Texts(TFeedbackRecorder::TKind::Error), expected);
+    EXPECT_EQ(recorder.Records.front().Caption, "T");
+}
+
+TEST(Sounds, ToneBlocksForItsDurationAndBeepReturnsAtOnce) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Platform::Beep(1200, 60);
+    const auto toneTime = Clock::now() - start;
+    EXPECT_GE(toneTime, std::chrono::milliseconds(60));
+    EXPECT_LT(toneTime, std::chrono::seconds(3));
+
+    const auto beepStart = Clock::now();
+    for (unsigned type : {16u, 32u, 48u, 64u}) {
+        Platform::MessageBeep(type);
+    }
+    EXPECT_LT(Clock::now() - beepStart, std::chrono::seconds(2));
+}
+
+TEST(Sounds, SinkRecordsWithoutPlaying) {
+    TFeedbackRecorder recorder;
+    const auto start = std::chrono::steady_clock::now();
+    TFeedback::Beep(1200, 200);
+    TFeedback::Beep(800, 200);
+    TFeedback::MessageBeep(48);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    ASSERT_EQ(recorder.Records.size(), 3u);
+    EXPECT_EQ(recorder.Records[1].Value, 800u);
+    EXPECT_EQ(recorder.Records[1].Duration, 200u);
+    EXPECT_EQ(recorder.Beeps(), std::vector<unsigned>{48});
+}
+
+} // namespace

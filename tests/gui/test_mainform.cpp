@@ -1,0 +1,329 @@
+// Start-up, the main window's controls, its keyboard commands and small handlers.
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+
+#include "FormHelp.h"
+#include "Gauge.h"
+#include "SkinManager.h"
+#include "TextView.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using TKind = TFeedbackRecorder::TKind;
+const char* const Ready = "Мікропрограма готова до запису";
+
+TEST_F(WindowTest, StartWithBuiltInFirmwareAndPorts) {
+    Create({"ttyACM0", "ttyS0", "ttyUSB1"}, std::nullopt);
+    EXPECT_FALSE(Form().isVisible());
+    EXPECT_EQ(Form().windowTitle(), QString::fromUtf8("TARVEX-6 Bootloader (від 04.10.24)"));
+    EXPECT_EQ(TFeedback::ApplicationTitle(), "TARVEX-6 Bootloader (від 04.10.24)");
+    EXPECT_EQ(Form().PortText(), "ttyACM0");
+    EXPECT_EQ(Form().PortItems().size(), 3u);
+    EXPECT_EQ(Form().cbBaudRate->currentText(), QStringLiteral("115200"));
+    EXPECT_EQ(Form().StatusText(), Ready);
+    EXPECT_EQ(Form().ProgressbarReadWrite->Text(), "0%");
+    EXPECT_EQ(Form().State.FlashImage.size(), 40'000'000u);
+    EXPECT_TRUE(Form().MemoAbout().Empty());
+    // The port keeps its stored settings; the program's own choice of 115200 reaches it
+    // only when the port is reopened.
+    EXPECT_EQ(Form().BComPort1.BaudRate(), TBaudRate::br9600);
+    EXPECT_EQ(Form().BComPort1.Port(), "COM2");
+    const TComTimeouts& timeouts = Form().BComPort1.Timeouts();
+    EXPECT_EQ(timeouts.ReadInterval() + timeouts.ReadTotalMultiplier() +
+                  timeouts.ReadTotalConstant() + timeouts.WriteTotalMultiplier() +
+                  timeouts.WriteTotalConstant(),
+              5);
+    // One information beep, sounded before any window was on screen; no message.
+    ASSERT_EQ(Recorder.Records.size(), 1u);
+    EXPECT_EQ(Recorder.Records[0].Kind, TKind::Beep);
+    EXPECT_EQ(Recorder.Records[0].Value, 64u);
+    EXPECT_FALSE(Recorder.Records[0].WindowVisible);
+    EXPECT_FALSE(Help().isVisible());
+    for (auto control :
+         {TCommandControl::ButtonConect, TCommandControl::ButtonOpenHex,
+          TCommandControl::ButtonWrite, TCommandControl::cbPort, TCommandControl::cbBaudRate}) {
+        EXPECT_TRUE(Form().IsControlEnabled(control));
+    }
+}
+
+TEST_F(WindowTest, StartWithoutPortListReportsBeforeTheWindowAndSkipsTheRest) {
+    PortListFails = true;
+    Create({});
+    const auto errors = Recorder.Of(TKind::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].Text, ComMessageText(15)); // ends in "!": no full stop
+    EXPECT_EQ(errors[0].Caption, "TARVEX-6 Bootloader (від 04.10.24)");
+    EXPECT_FALSE(errors[0].WindowVisible);
+    EXPECT_EQ(Recorder.Records.size(), 1u); // no preparation, so no beep
+    EXPECT_EQ(Form().cbPort->count(), 0);
+    EXPECT_EQ(Form().BaudRateIndex(), -1);
+    EXPECT_EQ(Form().StatusText(), "Визначте прилад");
+    EXPECT_EQ(Form().ProgressbarReadWrite->Text(), "0%");
+    EXPECT_TRUE(Form().State.FlashImage.empty());
+    EXPECT_TRUE(Form().IsControlEnabled(TCommandControl::ButtonWrite));
+    ShowForm();
+    EXPECT_TRUE(Form().isVisible()); // the window opens all the same
+}
+
+TEST_F(WindowTest, RefusedFirmwareKeepsTheFirstStatusAndTheWindowOpens) {
+    Create({"ttyS0"}, std::string(":0400000001020304F3\r\n:00000001FF\r\n"));
+    EXPECT_EQ(Form().StatusText(), "Визначте прилад");
+    ASSERT_FALSE(Recorder.Records.empty());
+    for (const auto& record : Recorder.Records) {
+        EXPECT_FALSE(record.WindowVisible);
+    }
+    EXPECT_FALSE(Recorder.Of(TKind::Message).empty());
+}
+
+TEST_F(WindowTest, ControlsAreNamedPlacedAndParentedAsLaidOut) {
+    Create({"ttyS0"});
+    EXPECT_EQ(Form().size(), QSize(329, 127));
+    EXPECT_EQ(Form().minimumSize(), Form().maximumSize());
+    EXPECT_FALSE(Form().windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(Form().windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(Form().windowFlags().testFlag(Qt::WindowSystemMenuHint));
+
+    struct TPlace {
+        const char* Name;
+        QRect Geometry;
+        const char* Parent;
+    };
+    const TPlace places[] = {
+        {"ProgressbarReadWrite", {6, 104, 315, 17}, "MainForm"},
+        {"MemoAbout", {392, 16, 305, 681}, "MainForm"},
+        {"TextTerminal", {-288, 320, 465, 225}, "MainForm"},
+        {"sComboBoxSkinName", {32, 760, 145, 21}, "MainForm"},
+        {"ProgressbarWrite", {8, 167, 265, 9}, "MainForm"},
+        {"sPanel1", {7, 8, 314, 73}, "MainForm"},
+        {"cbPort", {30, 37, 73, 21}, "sPanel1"},
+        {"ButtonWrite", {161, 6, 96, 60}, "sPanel1"},
+        {"sPanel2", {8, 224, 265, 81}, "MainForm"},
+        {"ButtonConect", {31, 16, 81, 57}, "sPanel2"},
+        {"ButtonOpenHex", {152, 16, 81, 57}, "sPanel2"},
+        {"sPanel3", {248, 200, 41, 153}, "MainForm"},
+        {"sButton2", {8, 12, 25, 57}, "sPanel3"},
+        {"sButton3", {8, 84, 25, 57}, "sPanel3"},
+        {"cbBaudRate", {16, 190, 81, 21}, "MainForm"},
+    };
+    for (const TPlace& place : places) {
+        const auto* widget = Form().findChild<QWidget*>(QString::fromLatin1(place.Name));
+        ASSERT_NE(widget, nullptr) << place.Name;
+        EXPECT_EQ(widget->geometry(), place.Geometry) << place.Name;
+        EXPECT_EQ(widget->parentWidget()->objectName(), QString::fromLatin1(place.Parent))
+            << place.Name;
+    }
+    // Labels start where they were laid out and grow with their text.
+    EXPECT_EQ(Form().Label1->pos(), QPoint(49, 17));
+    EXPECT_EQ(Form().Label3->pos(), QPoint(12, 149));
+    EXPECT_EQ(Form().LabelNameOfHex->pos(), QPoint(10, 87));
+    EXPECT_EQ(Form().Label3->text(), QStringLiteral("Автокалібровка: 0.0.0"));
+
+    // sPanel3 lies on top of sPanel2.
+    const auto children = Form().children();
+    EXPECT_GT(children.indexOf(Form().sPanel3), children.indexOf(Form().sPanel2));
+
+    EXPECT_EQ(Form().ButtonWrite->text(), QStringLiteral("Прошити"));
+    EXPECT_EQ(Form().ButtonConect->text(), QStringLiteral("Визначити"));
+    EXPECT_EQ(Form().ButtonOpenHex->text(), QStringLiteral("Відкрити"));
+    EXPECT_EQ(Form().Label1->text(), QStringLiteral("Порт:"));
+    EXPECT_EQ(Form().sButton2->toolTip(), QStringLiteral("Сайт виробника"));
+    EXPECT_EQ(Form().sButton3->toolTip(), QStringLiteral("Інформація про програму"));
+    EXPECT_EQ(Form().cbPort->toolTip(), QStringLiteral("Ctrl+R оновлення списку портів"));
+    EXPECT_EQ(Form().sComboBoxSkinName->currentText(), QStringLiteral("sComboBoxSkinName"));
+    EXPECT_EQ(Form().sPanel1->toolTip(), QString()); // its hint is never shown
+    EXPECT_EQ(Form().cbBaudRate->count(), 15);
+    EXPECT_EQ(Form().cbBaudRate->itemText(0), QStringLiteral("110"));
+    EXPECT_EQ(Form().cbBaudRate->itemText(14), QStringLiteral("256000"));
+    EXPECT_FALSE(Form().cbPort->isEditable());
+    EXPECT_EQ(Form().LabelNameOfHex->palette().color(QPalette::WindowText), QColor(67, 77, 88));
+    EXPECT_EQ(Form().font().family(), QStringLiteral("MS Sans Serif"));
+    EXPECT_EQ(Form().font().pointSize(), 8);
+    EXPECT_FALSE(Form().ProgressbarWrite->isTextVisible());
+    EXPECT_EQ(Form().ProgressbarWrite->maximum(), 100);
+    EXPECT_EQ(Form().ProgressbarWrite->value(), 0);
+    EXPECT_EQ(Form().ProgressbarReadWrite->property("skinLook").toString(), QStringLiteral("BAR"));
+    EXPECT_EQ(Form().ButtonConect->property("skinLook").toString(), QStringLiteral("BUTTON_HUGE"));
+
+    // The data areas lie outside the client area in both views.
+    // The expanded client area ends some 30 pixels above the outer height of 340.
+    const QRect client(0, 0, 329, 310);
+    for (QWidget* area : {static_cast<QWidget*>(Form().MemoAboutView),
+                          static_cast<QWidget*>(Form().TextTerminalView),
+                          static_cast<QWidget*>(Form().sComboBoxSkinName)}) {
+        EXPECT_FALSE(client.intersects(area->geometry())) << area->objectName().toStdString();
+    }
+}
+
+TEST_F(WindowTest, CtrlShiftEExpandsTheOuterHeightOnce) {
+    Create({"ttyS0"});
+    ShowForm();
+    const QPoint topLeft = Form().frameGeometry().topLeft();
+    const int width = Form().width();
+    QTest::keyClick(&Form(), Qt::Key_E, Qt::ControlModifier); // Ctrl+E alone does nothing
+    QTest::keyClick(&Form(), Qt::Key_E, Qt::ShiftModifier);
+    EXPECT_EQ(Form().height(), 127);
+    QTest::keyClick(&Form(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Form().frameGeometry().height(), 340);
+    EXPECT_EQ(Form().width(), width);
+    EXPECT_EQ(Form().frameGeometry().topLeft(), topLeft);
+    QTest::keyClick(&Form(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    EXPECT_EQ(Form().frameGeometry().height(), 340);
+    EXPECT_TRUE(Form().IsExpanded());
+}
+
+TEST_F(WindowTest, CtrlRRefreshesThePortListAndKeepsItOnFailure) {
+    Create({"ttyS0"});
+    ShowForm();
+    Form().cbPort->setFocus();
+    Ports = {"COM1", "COM10", "COM3"};
+    QTest::keyClick(Form().cbPort, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Form().PortItems(), Ports);
+    EXPECT_EQ(Form().PortText(), "COM1");
+    EXPECT_EQ(Recorder.Texts(TKind::Message), std::vector<std::string>{"Порти оновлено!"});
+
+    Recorder.Clear();
+    PortListFails = true;
+    Form().cbPort->setCurrentIndex(2);
+    QTest::keyClick(Form().cbPort, Qt::Key_R, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(Form().PortItems(), Ports);
+    EXPECT_EQ(Form().PortText(), "COM3");
+    EXPECT_TRUE(Recorder.Of(TKind::Message).empty());
+    EXPECT_EQ(Recorder.Texts(TKind::Error), std::vector<std::string>{ComMessageText(15)});
+}
+
+TEST_F(WindowTest, KeyPreviewSeesEachPressOnceAndPassesItOn) {
+    Create({"ttyS0", "ttyS1"});
+    ShowForm();
+    Form().cbPort->setFocus();
+    Ports = {"ttyA"};
+    // A key the combo box does not take travels up to its parents; it runs one command.
+    QTest::keyClick(Form().cbPort, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(Recorder.Of(TKind::Message).size(), 1u);
+    // Keys still reach the focused control after the preview.
+    Ports = {"ttyA", "ttyB"};
+    QTest::keyClick(Form().cbPort, Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(Form().cbPort, Qt::Key_Down);
+    EXPECT_EQ(Form().PortText(), "ttyB");
+}
+
+TEST_F(WindowTest, ChoosingAPortMovesTheFocusAndARateReachesThePort) {
+    Create({"ttyS0", "ttyS1"});
+    emit Form().cbPort->activated(1);
+    EXPECT_EQ(Form().focusWidget(), Form().ButtonConect);
+    const TBaudRate stored = Form().BComPort1.BaudRate();
+    Form().cbBaudRate->setCurrentIndex(3); // as the list does before it reports a choice
+    EXPECT_EQ(Form().BComPort1.BaudRate(), stored);
+    emit Form().cbBaudRate->activated(3);
+    EXPECT_EQ(Form().BComPort1.BaudRate(), TBaudRate::br1200);
+}
+
+TEST_F(WindowTest, CtrlDelAtGaugeZeroDoesNothing) {
+    Create({"ttyS0"});
+    ShowForm();
+    Recorder.Clear();
+    QTest::keyClick(&Form(), Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_TRUE(Recorder.Records.empty());
+    EXPECT_FALSE(Form().State.AbortRequested);
+    EXPECT_EQ(Form().StatusText(), "Мікропрограма готова до запису");
+}
+
+TEST_F(WindowTest, MakerSiteAndAboutButtons) {
+    Create({"ttyS0"});
+    Recorder.Clear();
+    Form().sButton2->click();
+    ASSERT_EQ(Recorder.Records.size(), 2u);
+    EXPECT_EQ(Recorder.Records[0].Value, 64u);
+    EXPECT_EQ(Recorder.Records[1].Kind, TKind::OpenUrl);
+    EXPECT_EQ(Recorder.Records[1].Text, TMainForm::MakerSite);
+    Recorder.Clear();
+    Form().sButton3->click();
+    EXPECT_EQ(Recorder.Beeps(), std::vector<unsigned>{64});
+    EXPECT_TRUE(Help().isVisible());
+    Recorder.Clear();
+    Form().Label1Click();
+    EXPECT_TRUE(Recorder.Records.empty());
+}
+
+TEST_F(WindowTest, SkinNameChoosesAKnownSkinOnly) {
+    Create({"ttyS0"});
+    const QString sheet = qApp->styleSheet();
+    ASSERT_FALSE(sheet.isEmpty());
+    Form().sComboBoxSkinName->setEditText(QStringLiteral("No such skin"));
+    EXPECT_EQ(Form().sSkinManager1->SkinName(), TSkinManager::InternalSkinName);
+    EXPECT_EQ(qApp->styleSheet(), sheet);
+    Form().sComboBoxSkinName->setEditText(QString::fromLatin1(TSkinManager::InternalSkinName));
+    EXPECT_EQ(Form().sSkinManager1->SkinName(), TSkinManager::InternalSkinName);
+}
+
+TEST_F(WindowTest, SnapsToTheScreenEdgesWithinTenPixels) {
+    Create({"ttyS0"});
+    ShowForm();
+    const QRect area = Form().screen()->availableGeometry();
+    Form().move(area.left() + 7, area.top() + 100);
+    EXPECT_EQ(Form().frameGeometry().left(), area.left());
+    EXPECT_EQ(Form().frameGeometry().top(), area.top() + 100);
+    Form().move(area.left() + 40, area.top() + 9);
+    EXPECT_EQ(Form().frameGeometry().topLeft(), QPoint(area.left() + 40, area.top()));
+    const int right = area.right() - Form().frameGeometry().width() + 1;
+    Form().move(right - 10, area.top() + 50);
+    EXPECT_EQ(Form().frameGeometry().right(), area.right());
+}
+
+TEST_F(WindowTest, PendingInputIsCheapAndStillHandledDuringALongRun) {
+    Create({"ttyS0"});
+    ShowForm();
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 1'000'000; ++i) {
+        Form().ProcessPendingInput();
+    }
+    // Typically a few milliseconds; the bound only catches a look at the queue per call.
+    EXPECT_LT(timer.elapsed(), 1500);
+
+    QCoreApplication::postEvent(&Form(),
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier));
+    timer.restart();
+    while (!Help().isVisible() && timer.elapsed() < 5000) {
+        Form().ProcessPendingInput();
+    }
+    EXPECT_TRUE(Help().isVisible());
+    EXPECT_LT(timer.elapsed(), 500);
+}
+
+TEST_F(WindowTest, LongTimeTextHasSecondsAndNoTimeZone) {
+    Create({"ttyS0"});
+    const QString format = TMainForm::LongTimeFormat();
+    EXPECT_TRUE(format.contains(QLatin1Char('s')));
+    EXPECT_FALSE(format.contains(QLatin1Char('t')));
+    EXPECT_FALSE(Form().LongTimeText().empty());
+    EXPECT_EQ(TMainForm::QtFileFilter("Файли: I8HEX, I16HEX, I32HEX|*.hex"),
+              QString::fromUtf8("Файли: I8HEX, I16HEX, I32HEX (*.hex)"));
+}
+
+TEST_F(WindowTest, TextAreasFollowTheirModelAndDrawOnlyWhatIsInSight) {
+    Create({"ttyS0"});
+    TTextView view;
+    view.resize(305, 200);
+    for (int i = 0; i < 20000; ++i) {
+        view.Text().AppendLine("line " + std::to_string(i));
+    }
+    const int lineHeight = view.fontMetrics().lineSpacing();
+    const int visible = view.viewport()->height() / lineHeight;
+    EXPECT_EQ(view.verticalScrollBar()->maximum(), 20000 - visible);
+    EXPECT_EQ(view.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_FALSE(view.grab().isNull());
+    view.Text().Clear();
+    EXPECT_EQ(view.verticalScrollBar()->maximum(), 0);
+}
+
+} // namespace
