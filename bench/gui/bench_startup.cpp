@@ -1,0 +1,118 @@
+// Start-up time: from process start to the main window on screen with the firmware ready,
+// beside a bare Qt window started the same way; and the peak memory after start-up.
+//
+// Without arguments it runs itself as a child in each mode several times and prints the
+// medians.  "--child flasher" starts the program's windows as the entry does; "--child
+// bare" shows an empty QWidget.  A child prints "shown <peak kB>" once its window has
+// been shown and painted, then exits.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Application.h"
+#include "Feedback.h"
+
+namespace {
+
+long PeakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int RunChild(int argc, char** argv, bool flasher) {
+    int toolkitArgc = 1;
+    QApplication application(toolkitArgc, argv);
+    (void)argc;
+    TFeedback::SetSink([](const TFeedbackRecord&) {}); // the start-up beep stays silent
+    TApplicationWindows windows;
+    QWidget bare;
+    QWidget* shown = &bare;
+    if (flasher) {
+        TFeedback::SetApplicationTitle(InitialApplicationTitle);
+        windows = CreateApplicationWindows();
+        if (windows.MainForm->StatusText() != "Мікропрограма готова до запису") {
+            std::printf("not ready: %s\n", windows.MainForm->StatusText().c_str());
+            return 1;
+        }
+        shown = windows.MainForm.get();
+    } else {
+        bare.resize(329, 127);
+    }
+    shown->show();
+    // The window counts as shown once the event loop has painted it.
+    QTimer::singleShot(0, [shown] {
+        shown->repaint();
+        std::printf("shown %ld\n", PeakKilobytes());
+        std::fflush(stdout);
+        QCoreApplication::quit();
+    });
+    return application.exec();
+}
+
+struct TRun {
+    double Milliseconds;
+    long PeakKb;
+};
+
+TRun RunOnce(const char* self, const char* mode) {
+    QProcess child;
+    QElapsedTimer timer;
+    timer.start();
+    child.start(QString::fromLocal8Bit(self),
+                {QStringLiteral("--child"), QString::fromLatin1(mode)});
+    child.waitForStarted();
+    while (!child.canReadLine() && child.state() != QProcess::NotRunning) {
+        child.waitForReadyRead(10);
+    }
+    const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    const QByteArray line = child.readLine();
+    child.waitForFinished();
+    long peak = 0;
+    std::sscanf(line.constData(), "shown %ld", &peak);
+    if (!line.startsWith("shown")) {
+        std::printf("%s child failed: %s%s\n", mode, line.constData(),
+                    child.readAllStandardError().constData());
+    }
+    return {ms, peak};
+}
+
+template <class T> T Median(std::vector<T> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--child") == 0) {
+        return RunChild(argc, argv, std::strcmp(argv[2], "flasher") == 0);
+    }
+    QCoreApplication application(argc, argv);
+    constexpr int Runs = 7;
+    std::printf("platform: %s, %d runs each, medians\n", qgetenv("QT_QPA_PLATFORM").constData(),
+                Runs);
+    for (const char* mode : {"bare", "flasher"}) {
+        std::vector<double> times;
+        std::vector<long> peaks;
+        for (int i = 0; i < Runs; ++i) {
+            const TRun run = RunOnce(argv[0], mode);
+            times.push_back(run.Milliseconds);
+            peaks.push_back(run.PeakKb);
+        }
+        std::printf("%-8s start to window shown: %7.1f ms   peak memory: %7.1f MiB\n", mode,
+                    Median(times), static_cast<double>(Median(peaks)) / 1024.0);
+    }
+    return 0;
+}
