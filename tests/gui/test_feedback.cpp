@@ -22,6 +22,10 @@ struct TFullStopCase {
     const char* Shown;
 };
 
+void PrintTo(const TFullStopCase& c, std::ostream* os) {
+    *os << '"' << c.Text << '"';
+}
+
 class FullStopRule : public ::testing::TestWithParam<TFullStopCase> {};
 
 TEST_P(FullStopRule, AddsAFullStopOnlyAfterCharactersAboveTheFullStop) {

@@ -13,6 +13,10 @@ struct TGaugeCase {
     const char* Text;
 };
 
+void PrintTo(const TGaugeCase& c, std::ostream* os) {
+    *os << "Max " << c.Max << " Progress " << c.Progress;
+}
+
 class GaugeText : public ::testing::TestWithParam<TGaugeCase> {};
 
 TEST_P(GaugeText, ShowsTheRoundedPercentage) {

@@ -204,11 +204,12 @@ TEST_F(WindowTest, CtrlRRefreshesThePortListAndKeepsItOnFailure) {
 TEST_F(WindowTest, KeyPreviewSeesEachPressOnceAndPassesItOn) {
     Create({"ttyS0", "ttyS1"});
     ShowForm();
-    Form().cbPort->setFocus();
     Ports = {"ttyA"};
-    // A key the combo box does not take travels up to its parents; it runs one command.
-    QTest::keyClick(Form().cbPort, Qt::Key_R, Qt::ControlModifier);
+    // A key the button does not take travels up through the panel to the window; it runs
+    // one command all the same.
+    QTest::keyClick(Form().ButtonConect, Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(Recorder.Of(TKind::Message).size(), 1u);
+    Form().cbPort->setFocus();
     // Keys still reach the focused control after the preview.
     Ports = {"ttyA", "ttyB"};
     QTest::keyClick(Form().cbPort, Qt::Key_R, Qt::ControlModifier);
@@ -235,6 +236,18 @@ TEST_F(WindowTest, CtrlDelAtGaugeZeroDoesNothing) {
     EXPECT_TRUE(Recorder.Records.empty());
     EXPECT_FALSE(Form().State.AbortRequested);
     EXPECT_EQ(Form().StatusText(), "Мікропрограма готова до запису");
+}
+
+TEST_F(WindowTest, CtrlLOnAMissingPortEndsInGeneralErrorReporting) {
+    Create({"ttyTARVEXNOSUCHPORT"});
+    ShowForm();
+    Recorder.Clear();
+    QTest::keyClick(&Form(), Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(Recorder.Texts(TKind::Error),
+              std::vector<std::string>{std::string(ComMessageText(1)) + "."});
+    EXPECT_TRUE(Recorder.Of(TKind::Message).empty());
+    EXPECT_TRUE(Form().isVisible()); // the window goes on
+    EXPECT_FALSE(Form().BComPort1.IsOpen());
 }
 
 TEST_F(WindowTest, MakerSiteAndAboutButtons) {
@@ -269,6 +282,8 @@ TEST_F(WindowTest, SnapsToTheScreenEdgesWithinTenPixels) {
     Create({"ttyS0"});
     ShowForm();
     const QRect area = Form().screen()->availableGeometry();
+    // First shown in the middle of the screen.
+    EXPECT_LE((Form().frameGeometry().center() - area.center()).manhattanLength(), 2);
     Form().move(area.left() + 7, area.top() + 100);
     EXPECT_EQ(Form().frameGeometry().left(), area.left());
     EXPECT_EQ(Form().frameGeometry().top(), area.top() + 100);
