@@ -1,0 +1,195 @@
+// Flashing the built-in firmware into a 64 KiB simulated instrument over a pseudo-terminal,
+// with the simulator pacing the line at the chosen rate (10 bits per byte) and answering at
+// once.  Prints the time of the write beside the line-rate bound (every byte that crossed
+// the line, both ways, at 10 bits per byte), the tries and tuned pauses, and the process's
+// peak memory during the write.
+//
+// The flows run over the real serial component with the window's port settings (every
+// time-out 1 ms) and a window stand-in that sleeps for real and shows nothing.
+// Usage: bench_flash [rate ...]     rates from the baud-rate list; default 115200 9600
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BuiltinFirmware.h"
+#include "FlashImage.h"
+#include "Flows.h"
+#include "SimProcess.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int Rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
+
+class TBenchHost : public TWindowHost {
+public:
+    TGaugeModel Gauge;
+    TTextArea Memo, Terminal;
+    std::string Port;
+    int BaudIndex = 12;
+    std::string Calibration;
+    std::vector<std::string> Messages;
+    Clock::time_point WriteStarted{}, WriteEnded{};
+
+    void SetStatusText(const std::string& text) override {
+        if (text == "Йде запис! Заборонено переривати!") {
+            WriteStarted = Clock::now();
+        }
+    }
+    void SetCalibrationText(const std::string& text) override { Calibration = text; }
+    TGaugeModel& MainGauge() override { return Gauge; }
+    void SetBlockBarMax(int) override {}
+    void SetBlockBarPosition(int) override {}
+    void StepBlockBar() override {}
+    void SetControlEnabled(TCommandControl, bool) override {}
+    void FocusControl(TCommandControl) override {}
+    TTextArea& MemoAbout() override { return Memo; }
+    TTextArea& TextTerminal() override { return Terminal; }
+    std::string PortText() override { return Port; }
+    int BaudRateIndex() override { return BaudIndex; }
+    void ProcessPendingInput() override {}
+    void BringToFront() override {}
+    void ShowMessage(const std::string& text) override {
+        if (WriteEnded == Clock::time_point{}) {
+            WriteEnded = Clock::now();
+        }
+        Messages.push_back(text);
+    }
+    void MessageBeep(unsigned) override {}
+    void Beep(unsigned, unsigned) override {}
+    void Sleep(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    std::optional<std::string> ChooseHexFile(const std::string&) override { return {}; }
+    std::string LongTimeText() override { return "00:00:00"; }
+};
+
+long StatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0) {
+            return std::atol(line.c_str() + prefix.size());
+        }
+    }
+    return -1;
+}
+
+// Lets VmHWM start again from the present resident size.
+void ResetPeakMemory() {
+    const int fd = open("/proc/self/clear_refs", O_WRONLY);
+    if (fd >= 0) {
+        [[maybe_unused]] const auto n = write(fd, "5", 1);
+        close(fd);
+    }
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+void Run(int rate, const std::string& image) {
+    int index = -1;
+    for (int i = 0; i < 15; ++i) {
+        if (Rates[i] == rate) {
+            index = i;
+        }
+    }
+    if (index < 0) {
+        std::printf("%d is not in the baud-rate list\n", rate);
+        return;
+    }
+
+    TSimProcess sim({}); // 64 KiB: 1024 units of one 64-byte block, reports 241003
+    TBenchHost host;
+    host.Port = sim.PtyPath();
+    host.BaudIndex = index;
+    TProgramState state;
+    state.FlashImage = image;
+    TBComPort port;
+    auto& t = port.Timeouts();
+    t.SetReadInterval(1);
+    t.SetReadTotalMultiplier(1);
+    t.SetReadTotalConstant(1);
+    t.SetWriteTotalMultiplier(1);
+    t.SetWriteTotalConstant(1);
+    TFlowContext ctx{host, state, port};
+
+    ResetPeakMemory();
+    const long rssBefore = StatusKb("VmRSS");
+    const auto begin = Clock::now();
+    std::string error;
+    try {
+        ButtonWriteClick(ctx);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    const auto end = Clock::now();
+    const long peak = StatusKb("VmHWM");
+    port.Close();
+    sim.Stop();
+
+    const long received = sim.SummaryCount("bytes received");
+    const long sent = sim.SummaryCount("bytes sent");
+    const double bound = static_cast<double>(received + sent) * 10.0 / rate;
+    const bool completed =
+        !host.Messages.empty() && host.Messages.back().find("успішно") != std::string::npos;
+    const double write = host.WriteStarted != Clock::time_point{} && completed
+                             ? Seconds(host.WriteEnded - host.WriteStarted)
+                             : 0.0;
+    const long tries = static_cast<long>(host.Memo.LineCount()) - 1;
+
+    std::printf("\n== 64 KiB at %d bit/s ==\n", rate);
+    std::printf("outcome:              %s\n",
+                completed       ? "completed"
+                : error.empty() ? (host.Messages.empty() ? "?" : host.Messages.back().c_str())
+                                : error.c_str());
+    std::printf("bytes on the line:    %ld to the instrument, %ld back\n", received, sent);
+    std::printf("line-rate bound:      %.2f s\n", bound);
+    std::printf("whole handler:        %.2f s  (%.2fx the bound; identification has 1.35 s "
+                "of fixed pauses)\n",
+                Seconds(end - begin), Seconds(end - begin) / bound);
+    if (write > 0) {
+        std::printf("write (start to end): %.2f s  (%.2fx the bound)\n", write, write / bound);
+    }
+    std::printf("tries:                %ld for %ld frames; pauses %s ms\n", tries, 1024L * 3,
+                host.Calibration.empty() ? "0.0.0" : host.Calibration.c_str());
+    std::printf("memory:               %ld KiB resident before, %ld KiB peak during the write "
+                "(+%ld KiB)\n",
+                rssBefore, peak, peak - rssBefore);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The image as the start-up builds it: 40,000,000 hex characters.
+    TBenchHost builder;
+    TProgramState built;
+    builder.Terminal.SetText(std::string(BuiltinFirmwareText()));
+    if (!PrepareFlashImage(builder, built) || built.FlashImage.size() != FlashImageChars) {
+        std::printf("the built-in firmware did not build\n");
+        return 1;
+    }
+    std::string image = std::move(built.FlashImage);
+    builder.Terminal.Clear();
+
+    std::vector<int> rates;
+    for (int i = 1; i < argc; ++i) {
+        rates.push_back(std::atoi(argv[i]));
+    }
+    if (rates.empty()) {
+        rates = {115200, 9600};
+    }
+    for (const int rate : rates) {
+        Run(rate, image);
+    }
+    return 0;
+}
