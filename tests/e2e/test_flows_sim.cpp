@@ -303,6 +303,12 @@ TEST_F(FlowsOnSim, TwoUnitsOfTwoBlocksSendExactlyTheSpecifiedFrames) {
     EXPECT_EQ(Host.BlockBarPosition, 0);
     EXPECT_EQ(Host.Calibration, "Автокалібровка: 0.0.0");
     EXPECT_FALSE(State.WriteRunning);
+    // The write start, then the completion in its order.
+    const std::vector<std::string> tail(Host.Events.end() - 6, Host.Events.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "beep:64", "status:Йде запис! Заборонено переривати!", "front", "beep:48",
+                        "status:Мікропрограма : успішно завантажена в 12:34:56",
+                        std::string("message:") + Completed}));
 
     const auto& image = State.FlashImage;
     const std::vector<std::string> expected = {
@@ -403,6 +409,12 @@ TEST_F(FlowsOnSim, AnInstrumentThatNeverAcceptsStopsAtTheFourHundredthTry) {
     }
     EXPECT_EQ(Host.Gauge.Progress(), 0);
     EXPECT_EQ(Host.SleptMs, 5 * 50u + 100u + 1000u + 399u * 400u / 2u);
+    const std::vector<std::string> tail(Host.Events.end() - 8, Host.Events.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "front", "beep:64", "tone:1200/200", "tone:800/200", "tone:500/200",
+                        "status:Мікропрограма : fw.hex - помилка",
+                        "message:                              \r\nПомилка очистки - 000000",
+                        std::string("message:") + Attention}));
     const auto frames = Frames();
     EXPECT_EQ(Count(frames, "g0400000004;"), 400);
     EXPECT_EQ(Count(frames, "g0101;"), 0);
@@ -507,6 +519,32 @@ TEST_F(FlowsOnSim, APulledAdapterRaisesAndLeavesTheControlsLocked) {
     AbortCommand(Ctx);
     EXPECT_TRUE(Host.IsEnabled(Control::ButtonWrite));
     EXPECT_TRUE(Sim->WaitForExit(std::chrono::seconds(10)));
+}
+
+TEST_F(FlowsOnSim, CtrlLDuringAWriteMakesItsNextFrameFailWithTheWriteError) {
+    Start({"--geometry", "2,16,2"});
+    State.FlashImage = PatternImage(64);
+    bool reset = false;
+    Host.OnPendingInput = [&] {
+        if (!reset && State.CurrentFrame == "g0606;") {
+            reset = true;
+            ResetCommand(Ctx);
+        }
+    };
+    try {
+        ButtonWriteClick(Ctx);
+        FAIL() << "the write went on over a closed port";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Number(), 3);
+    }
+    EXPECT_EQ(Host.Messages, std::vector<std::string>{"Скинуто прилад!!!"});
+    ExpectLocked();
+    EXPECT_FALSE(Port.IsOpen());
+    const auto frames = Frames();
+    ASSERT_GE(frames.size(), 6u);
+    EXPECT_EQ(frames[4], "g0101;");
+    EXPECT_EQ(frames[5], "g0101;");
+    EXPECT_EQ(frames.size(), 6u); // the commit never went out
 }
 
 TEST_F(FlowsOnSim, CtrlLResetsTheInstrumentAndClosesThePort) {
