@@ -64,11 +64,14 @@ bool PassVersionGate(TFlowContext& ctx) {
 
 class TFlashEngine {
 public:
-    explicit TFlashEngine(TFlowContext& ctx) : Ctx(ctx), Host(ctx.Host), State(ctx.State) {}
+    // The geometry is taken once: an identification run from a pending-input point must not
+    // change the shape of a write already under way.
+    explicit TFlashEngine(TFlowContext& ctx)
+        : Ctx(ctx), Host(ctx.Host), State(ctx.State), Geometry(ctx.State.FlashGeometry) {}
 
     void Run() {
         Start();
-        const TFlashGeometry& g = State.FlashGeometry;
+        const TFlashGeometry& g = Geometry;
         for (std::int32_t unit = 0; unit < g.EraseCount; ++unit) {
             Host.ProcessPendingInput();
             if (State.AbortRequested) {
@@ -121,7 +124,7 @@ private:
         Host.SetControlEnabled(TCommandControl::cbBaudRate, false);
         Host.SetControlEnabled(TCommandControl::ButtonConect, false);
         Host.SetControlEnabled(TCommandControl::ButtonWrite, false);
-        Host.MainGauge().SetMaxValue(State.FlashGeometry.EraseCount);
+        Host.MainGauge().SetMaxValue(Geometry.EraseCount);
         Host.MainGauge().SetProgress(0);
         Host.SetStatusText("Йде запис! Заборонено переривати!");
         State.AbortRequested = false;
@@ -131,7 +134,7 @@ private:
     // rebuilt between writes, but a short image must never give a short frame.
     bool BuildWriteFrame(std::int32_t block) {
         const std::size_t first = static_cast<std::size_t>(WriteAddress) * 2;
-        const std::size_t count = static_cast<std::size_t>(State.FlashGeometry.BlockSize) * 2;
+        const std::size_t count = static_cast<std::size_t>(Geometry.BlockSize) * 2;
         if (first + count > State.FlashImage.size()) {
             return false;
         }
@@ -205,6 +208,7 @@ private:
     TFlowContext& Ctx;
     TWindowHost& Host;
     TProgramState& State;
+    const TFlashGeometry Geometry;
     std::int32_t WriteAddress = 0;
     std::int32_t FailedTries = 0;
     std::array<std::int32_t, 3> Pauses{};
