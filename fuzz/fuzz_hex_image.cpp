@@ -12,35 +12,15 @@
 #include "FlashImage.h"
 #include "GaugeModel.h"
 #include "HexSum.h"
+#include "QuietHost.h"
 
 namespace {
 
-class TFuzzHost : public TWindowHost {
+class TFuzzHost : public TQuietHost {
 public:
-    TGaugeModel Gauge;
-    TTextArea Memo, Terminal;
     int Messages = 0;
 
-    void SetStatusText(const std::string&) override {}
-    void SetCalibrationText(const std::string&) override {}
-    TGaugeModel& MainGauge() override { return Gauge; }
-    void SetBlockBarMax(int) override {}
-    void SetBlockBarPosition(int) override {}
-    void StepBlockBar() override {}
-    void SetControlEnabled(TCommandControl, bool) override {}
-    void FocusControl(TCommandControl) override {}
-    TTextArea& MemoAbout() override { return Memo; }
-    TTextArea& TextTerminal() override { return Terminal; }
-    std::string PortText() override { return {}; }
-    int BaudRateIndex() override { return 12; }
-    void ProcessPendingInput() override {}
-    void BringToFront() override {}
     void ShowMessage(const std::string&) override { ++Messages; }
-    void MessageBeep(unsigned) override {}
-    void Beep(unsigned, unsigned) override {}
-    void Sleep(unsigned) override {}
-    std::optional<std::string> ChooseHexFile(const std::string&) override { return {}; }
-    std::string LongTimeText() override { return {}; }
 };
 
 [[noreturn]] void Broken(const char* what) {

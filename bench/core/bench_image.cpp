@@ -17,15 +17,14 @@
 #include "BuiltinFirmware.h"
 #include "FlashImage.h"
 #include "HexCheck.h"
+#include "QuietHost.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class TBenchHost : public TWindowHost {
+class TBenchHost : public TQuietHost {
 public:
-    TGaugeModel Gauge;
-    TTextArea Memo, Terminal;
     long Calls = 0;
     long ClockReads = 0;
     long Repaints = 0;
@@ -35,33 +34,15 @@ public:
         Gauge.SetPixelWidth(315);
         Gauge.SetOnVisibleChange([this] { ++Repaints; });
     }
-    void SetStatusText(const std::string&) override {}
-    void SetCalibrationText(const std::string&) override {}
-    TGaugeModel& MainGauge() override { return Gauge; }
-    void SetBlockBarMax(int) override {}
-    void SetBlockBarPosition(int) override {}
-    void StepBlockBar() override {}
-    void SetControlEnabled(TCommandControl, bool) override {}
-    void FocusControl(TCommandControl) override {}
-    TTextArea& MemoAbout() override { return Memo; }
-    TTextArea& TextTerminal() override { return Terminal; }
-    std::string PortText() override { return {}; }
-    int BaudRateIndex() override { return 12; }
     void ProcessPendingInput() override {
         if ((++Calls & 63) == 0) {
             LastLook = Clock::now();
             ++ClockReads;
         }
     }
-    void BringToFront() override {}
     void ShowMessage(const std::string& text) override {
         std::fprintf(stderr, "message: %s\n", text.c_str());
     }
-    void MessageBeep(unsigned) override {}
-    void Beep(unsigned, unsigned) override {}
-    void Sleep(unsigned) override {}
-    std::optional<std::string> ChooseHexFile(const std::string&) override { return {}; }
-    std::string LongTimeText() override { return {}; }
 };
 
 double Ms(Clock::duration d) {

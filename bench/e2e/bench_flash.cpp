@@ -21,6 +21,7 @@
 #include "BuiltinFirmware.h"
 #include "FlashImage.h"
 #include "Flows.h"
+#include "QuietHost.h"
 #include "SimProcess.h"
 
 namespace {
@@ -30,10 +31,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int Rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                          19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
-class TBenchHost : public TWindowHost {
+class TBenchHost : public TQuietHost {
 public:
-    TGaugeModel Gauge;
-    TTextArea Memo, Terminal;
     std::string Port;
     int BaudIndex = 12;
     std::string Calibration;
@@ -46,28 +45,15 @@ public:
         }
     }
     void SetCalibrationText(const std::string& text) override { Calibration = text; }
-    TGaugeModel& MainGauge() override { return Gauge; }
-    void SetBlockBarMax(int) override {}
-    void SetBlockBarPosition(int) override {}
-    void StepBlockBar() override {}
-    void SetControlEnabled(TCommandControl, bool) override {}
-    void FocusControl(TCommandControl) override {}
-    TTextArea& MemoAbout() override { return Memo; }
-    TTextArea& TextTerminal() override { return Terminal; }
     std::string PortText() override { return Port; }
     int BaudRateIndex() override { return BaudIndex; }
-    void ProcessPendingInput() override {}
-    void BringToFront() override {}
     void ShowMessage(const std::string& text) override {
         if (WriteEnded == Clock::time_point{}) {
             WriteEnded = Clock::now();
         }
         Messages.push_back(text);
     }
-    void MessageBeep(unsigned) override {}
-    void Beep(unsigned, unsigned) override {}
     void Sleep(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-    std::optional<std::string> ChooseHexFile(const std::string&) override { return {}; }
     std::string LongTimeText() override { return "00:00:00"; }
 };
 
