@@ -21,6 +21,7 @@
 #include "BuiltinFirmware.h"
 #include "FlashImage.h"
 #include "Flows.h"
+#include "PortSettings.h"
 #include "QuietHost.h"
 #include "SimProcess.h"
 
@@ -101,12 +102,7 @@ void Run(int rate, const std::string& image) {
     TProgramState state;
     state.FlashImage = image;
     TBComPort port;
-    auto& t = port.Timeouts();
-    t.SetReadInterval(1);
-    t.SetReadTotalMultiplier(1);
-    t.SetReadTotalConstant(1);
-    t.SetWriteTotalMultiplier(1);
-    t.SetWriteTotalConstant(1);
+    ApplyStoredPortSettings(port);
     TFlowContext ctx{host, state, port};
 
     ResetPeakMemory();

@@ -15,6 +15,7 @@
 #include "FakeHost.h"
 #include "Flows.h"
 #include "HexSum.h"
+#include "PortSettings.h"
 #include "Protocol.h"
 #include "SimProcess.h"
 
@@ -87,12 +88,8 @@ protected:
         // wait up to 20 ms between two bytes; each read keeps its total budget of N + 1 ms.
         // The window's own settings meet the simulator in the end-to-end test and the
         // benchmark.
-        auto& t = Port.Timeouts();
-        t.SetReadInterval(20);
-        t.SetReadTotalMultiplier(1);
-        t.SetReadTotalConstant(1);
-        t.SetWriteTotalMultiplier(1);
-        t.SetWriteTotalConstant(1);
+        ApplyStoredPortSettings(Port);
+        Port.Timeouts().SetReadInterval(20);
     }
 
     // Ends the simulator so that its records are complete.

@@ -27,6 +27,7 @@
 #include "KeyPreview.h"
 #include "Pictures.h"
 #include "PortList.h"
+#include "PortSettings.h"
 #include "SkinManager.h"
 #include "TextView.h"
 #include "WindowFront.h"
@@ -111,13 +112,7 @@ TMainForm::TMainForm(TSeams seams)
     setAutoFillBackground(true);
     setFixedSize(ClientWidth, CompactClientHeight);
 
-    // The port's stored settings: the component's own defaults, and every time-out 1 ms.
-    TComTimeouts& timeouts = BComPort1.Timeouts();
-    timeouts.SetReadInterval(1);
-    timeouts.SetReadTotalMultiplier(1);
-    timeouts.SetReadTotalConstant(1);
-    timeouts.SetWriteTotalMultiplier(1);
-    timeouts.SetWriteTotalConstant(1);
+    ApplyStoredPortSettings(BComPort1);
 
     sSkinManager1 = new TSkinManager(this);
     CreateControls();
