@@ -38,7 +38,8 @@ int TGaugeModel::Percent() const {
     if (range == 0) {
         return 0;
     }
-    const double value = 100.0 / static_cast<double>(range) * static_cast<double>(Progress_ - MinValue_);
+    const double value =
+        100.0 / static_cast<double>(range) * static_cast<double>(Progress_ - MinValue_);
     return static_cast<int>(std::nearbyint(value)); // the default rounding mode: half to even
 }
 

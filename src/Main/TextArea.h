@@ -16,7 +16,7 @@ public:
     class TListener {
     public:
         virtual ~TListener() = default;
-        virtual void TextReset() = 0;                        // the whole text was replaced
+        virtual void TextReset() = 0;                         // the whole text was replaced
         virtual void TextAppended(std::size_t firstLine) = 0; // lines from firstLine on changed
     };
 

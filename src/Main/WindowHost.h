@@ -16,7 +16,7 @@ enum class TCommandControl { ButtonConect, ButtonOpenHex, ButtonWrite, cbPort, c
 
 // MessageBeep types.
 enum TBeepType : unsigned {
-    mbError = 16,       // the system's stop sound
+    mbError = 16, // the system's stop sound
     mbQuestion = 32,
     mbExclamation = 48,
     mbInformation = 64, // the system's asterisk sound

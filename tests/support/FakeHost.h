@@ -16,14 +16,15 @@ public:
     // Everything the flows did that a user would see or hear, in order.
     std::vector<std::string> Events;
     std::vector<std::string> Messages;
-    std::vector<unsigned> Beeps;     // MessageBeep types
-    std::vector<unsigned> Tones;     // Beep frequencies
+    std::vector<unsigned> Beeps; // MessageBeep types
+    std::vector<unsigned> Tones; // Beep frequencies
     std::string Status = "Визначте прилад";
     std::string Calibration = "Автокалібровка: 0.0.0";
-    std::map<TCommandControl, bool> Enabled = {
-        {TCommandControl::ButtonConect, true}, {TCommandControl::ButtonOpenHex, true},
-        {TCommandControl::ButtonWrite, true},  {TCommandControl::cbPort, true},
-        {TCommandControl::cbBaudRate, true}};
+    std::map<TCommandControl, bool> Enabled = {{TCommandControl::ButtonConect, true},
+                                               {TCommandControl::ButtonOpenHex, true},
+                                               {TCommandControl::ButtonWrite, true},
+                                               {TCommandControl::cbPort, true},
+                                               {TCommandControl::cbBaudRate, true}};
     std::optional<TCommandControl> Focused;
     int BlockBarMax = 100;
     int BlockBarPosition = 0;
