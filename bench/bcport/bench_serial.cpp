@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BCPort.h"
+#include "ComTestHelpers.h"
 #include "PtyPair.h"
 
 namespace {
@@ -38,16 +39,6 @@ Figures Summarise(std::vector<double> v) {
 void Print(const char* what, const Figures& f, const char* target) {
     std::printf("%-44s median %8.3f ms  p99 %8.3f ms  min %8.3f  max %8.3f  mean %8.3f  (%s)\n",
                 what, f.Median, f.P99, f.Min, f.Max, f.Mean, target);
-}
-
-void StoredSettings(TBComPort& port) {
-    TComTimeouts t(nullptr);
-    t.SetReadInterval(1);
-    t.SetReadTotalMultiplier(1);
-    t.SetReadTotalConstant(1);
-    t.SetWriteTotalMultiplier(1);
-    t.SetWriteTotalConstant(1);
-    port.SetTimeouts(t);
 }
 
 // The peer answers each request byte with `reply`, noting when its write returned.

@@ -169,14 +169,6 @@ TFault FindUnplaceableRecord(const TTextArea& terminal) {
     return fault;
 }
 
-bool Refuse(TWindowHost& host, std::string_view prefix, std::size_t lineNumber,
-            std::string_view line) {
-    host.MessageBeep(mbError);
-    host.ShowMessage(HexLineMessage(prefix, lineNumber, line));
-    host.MainGauge().SetProgress(0);
-    return false;
-}
-
 void Fill(TWindowHost& host, std::string& image) {
     TGaugeModel& gauge = host.MainGauge();
     gauge.SetMaxValue(60000);
@@ -225,7 +217,7 @@ bool BuildFlashImage(TWindowHost& host, TProgramState& state) {
     TTextArea& terminal = host.TextTerminal();
     const TFault fault = FindUnplaceableRecord(terminal);
     if (fault.Line != 0) {
-        return Refuse(host, fault.Prefix, fault.Line, terminal.Line(fault.Line - 1));
+        return RefuseHexLine(host, fault.Prefix, fault.Line, terminal.Line(fault.Line - 1));
     }
 
     std::string& image = state.FlashImage;
@@ -250,7 +242,7 @@ bool BuildFlashImage(TWindowHost& host, TProgramState& state) {
         case TKind::EndOfFile:
             return true;
         case TKind::StartLinear:
-            return Refuse(host, StartLinearPrefix, i + 1, line);
+            return RefuseHexLine(host, StartLinearPrefix, i + 1, line);
         case TKind::BadField:
             RaiseBadField(line);
             break;

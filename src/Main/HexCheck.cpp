@@ -10,14 +10,6 @@ constexpr std::size_t LongestRecord = 1 + 2 + 4 + 2 + 2 * 255 + 2;
 // Lines up to this length are shown whole; longer ones are cut here.
 constexpr std::size_t ShownLineLimit = 2 * LongestRecord;
 
-bool Fail(TWindowHost& host, std::string_view prefix, std::size_t lineNumber,
-          std::string_view line) {
-    host.MessageBeep(mbError);
-    host.ShowMessage(HexLineMessage(prefix, lineNumber, line));
-    host.MainGauge().SetProgress(0);
-    return false;
-}
-
 } // namespace
 
 std::string HexLineMessage(std::string_view prefix, std::size_t lineNumber, std::string_view line) {
@@ -50,16 +42,24 @@ bool CheckHexLines(TWindowHost& host) {
         if (!line.empty() && line.front() == ':') {
             const std::string_view body = line.substr(1);
             if (body.size() % 2 != 0) {
-                return Fail(host, ParityPrefix, i + 1, line);
+                return RefuseHexLine(host, ParityPrefix, i + 1, line);
             }
             const std::size_t split = body.size() >= 2 ? body.size() - 2 : 0;
             const int checksum = HexFieldToInt(body.substr(split));
             const int sum = HexFieldToInt(SumHexBytes(body.substr(0, split)));
             if (checksum != (256 - sum) % 256) {
-                return Fail(host, ChecksumPrefix, i + 1, line);
+                return RefuseHexLine(host, ChecksumPrefix, i + 1, line);
             }
         }
         gauge.Advance(1);
     }
     return true;
+}
+
+bool RefuseHexLine(TWindowHost& host, std::string_view prefix, std::size_t lineNumber,
+                   std::string_view line) {
+    host.MessageBeep(mbError);
+    host.ShowMessage(HexLineMessage(prefix, lineNumber, line));
+    host.MainGauge().SetProgress(0);
+    return false;
 }

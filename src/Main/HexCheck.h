@@ -18,6 +18,10 @@ bool CheckHexLines(TWindowHost& host);
 // than any Intel HEX record can be is cut, so a binary file cannot flood the message box.
 std::string HexLineMessage(std::string_view prefix, std::size_t lineNumber, std::string_view line);
 
+// Refuses the text at a failing line: error beep, HexLineMessage, gauge 0; returns false.
+bool RefuseHexLine(TWindowHost& host, std::string_view prefix, std::size_t lineNumber,
+                   std::string_view line);
+
 inline constexpr std::string_view ParityPrefix = "Порушення парності у строці мікропрограми: ";
 inline constexpr std::string_view ChecksumPrefix =
     "Помилка контрольної суми у строці мікропрограми: ";

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "BCPort.h"
+#include "ComTestHelpers.h"
 #include "RecordingComOs.h"
 
 namespace {
@@ -22,25 +23,6 @@ struct Recorded {
     RecordingComOs* Os;
     std::unique_ptr<TBComPort> Port;
 };
-
-int MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EComPort& e) {
-        return e.Number();
-    }
-    return 0;
-}
-
-void StoredSettings(TBComPort& port) {
-    TComTimeouts t(nullptr);
-    t.SetReadInterval(1);
-    t.SetReadTotalMultiplier(1);
-    t.SetReadTotalConstant(1);
-    t.SetWriteTotalMultiplier(1);
-    t.SetWriteTotalConstant(1);
-    port.SetTimeouts(t);
-}
 
 TEST(ComponentRecorded, InitialValuesAndNothingSentBeforeOpen) {
     Recorded r;

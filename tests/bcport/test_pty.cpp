@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "BCPort.h"
+#include "ComTestHelpers.h"
 #include "PtyPair.h"
 #include "Termios2Probe.h"
 
@@ -14,27 +15,6 @@ using Clock = std::chrono::steady_clock;
 
 double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-int MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EComPort& e) {
-        return e.Number();
-    }
-    return 0;
-}
-
-void SetTimeouts(TBComPort& port, std::int32_t interval, std::int32_t readMultiplier,
-                 std::int32_t readConstant, std::int32_t writeMultiplier,
-                 std::int32_t writeConstant) {
-    TComTimeouts t(nullptr);
-    t.SetReadInterval(interval);
-    t.SetReadTotalMultiplier(readMultiplier);
-    t.SetReadTotalConstant(readConstant);
-    t.SetWriteTotalMultiplier(writeMultiplier);
-    t.SetWriteTotalConstant(writeConstant);
-    port.SetTimeouts(t);
 }
 
 std::string AllByteValues() {

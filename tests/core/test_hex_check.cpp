@@ -8,18 +8,9 @@
 #include "FakeHost.h"
 #include "FlashImage.h"
 #include "HexCheck.h"
+#include "HexText.h"
 
-namespace {
-
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& l : lines) {
-        text += l + "\r\n";
-    }
-    return text;
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(CheckHexLines, RecordTable) {
     struct Case {

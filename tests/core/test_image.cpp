@@ -11,18 +11,11 @@
 #include "FakeHost.h"
 #include "FlashImage.h"
 #include "HexCheck.h"
+#include "HexText.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Lines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& l : lines) {
-        text += l + "\r\n";
-    }
-    return text;
-}
 
 // One record with its checksum.
 std::string Record(unsigned type, unsigned address, const std::vector<unsigned>& data) {

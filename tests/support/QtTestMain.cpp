@@ -1,4 +1,4 @@
-// One QApplication for all window tests, on the offscreen platform unless told otherwise.
+// One QApplication for the window tests, on the offscreen platform unless told otherwise.
 #include <QApplication>
 
 #include <gtest/gtest.h>
