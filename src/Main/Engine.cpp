@@ -69,21 +69,21 @@ public:
     explicit TFlashEngine(TFlowContext& ctx)
         : Ctx(ctx), Host(ctx.Host), State(ctx.State), Geometry(ctx.State.FlashGeometry) {}
 
-    void Run() {
+    TWriteOutcome Run() {
         Start();
         const TFlashGeometry& g = Geometry;
         for (std::int32_t unit = 0; unit < g.EraseCount; ++unit) {
-            Host.ProcessPendingInput();
+            Host.ProcessAllPendingInput();
             if (State.AbortRequested) {
-                return;
+                return TWriteOutcome::Aborted;
             }
             State.CurrentFrame = Protocol::EraseFrame(WriteAddress);
             if (!Tries(phErase)) {
-                return;
+                return TWriteOutcome::Aborted;
             }
             if (FailedTries > Protocol::FailedTriesLimit) {
                 Fail(phErase);
-                return;
+                return TWriteOutcome::Failed;
             }
             Host.SetBlockBarMax(g.BlocksPerErase);
             Host.SetBlockBarPosition(0);
@@ -91,29 +91,30 @@ public:
                 Host.ProcessPendingInput();
                 if (!BuildWriteFrame(block)) {
                     Fail(phWrite);
-                    return;
+                    return TWriteOutcome::Failed;
                 }
                 if (!Tries(phWrite)) {
-                    return;
+                    return TWriteOutcome::Aborted;
                 }
                 Host.StepBlockBar();
                 if (FailedTries > Protocol::FailedTriesLimit) {
                     Fail(phWrite);
-                    return;
+                    return TWriteOutcome::Failed;
                 }
                 State.CurrentFrame = Protocol::CommitFrame;
                 if (!Tries(phCommit)) {
-                    return;
+                    return TWriteOutcome::Aborted;
                 }
                 if (FailedTries > Protocol::FailedTriesLimit) {
                     Fail(phCommit);
-                    return;
+                    return TWriteOutcome::Failed;
                 }
                 WriteAddress += g.BlockSize;
             }
             Host.MainGauge().Advance(1);
         }
         Complete();
+        return TWriteOutcome::Completed;
     }
 
 private:
@@ -239,19 +240,20 @@ std::optional<std::string> WriteSpanProblem(const TFlashGeometry& geometry,
     return std::nullopt;
 }
 
-void ButtonWriteClick(TFlowContext& ctx) {
+TWriteOutcome ButtonWriteClick(TFlowContext& ctx, TVersionGate gate) {
     // No write on a half-built image, and no second write from inside a running one.
     if (ctx.State.PreparationRunning || ctx.State.WriteRunning) {
-        return;
+        return TWriteOutcome::Ignored;
     }
     const TWriteRunningScope running(ctx.State);
     const TIdentifyOutcome outcome = IdentifyDevice(ctx, TIdentifyCaller::ButtonWrite);
     if (outcome != TIdentifyOutcome::Identified) {
         HandleIdentifyFailure(ctx, TIdentifyCaller::ButtonWrite, outcome);
-        return;
+        return outcome == TIdentifyOutcome::NoAnswer ? TWriteOutcome::NoAnswer
+                                                     : TWriteOutcome::UnsupportedLoader;
     }
-    if (!PassVersionGate(ctx)) {
-        return;
+    if (gate == TVersionGate::Check && !PassVersionGate(ctx)) {
+        return TWriteOutcome::GateRefused;
     }
     // Refused before anything is erased: the instrument keeps its firmware and stays in its
     // bootloader with the port open, as after an unsupported bootloader.
@@ -259,9 +261,9 @@ void ButtonWriteClick(TFlowContext& ctx) {
             WriteSpanProblem(ctx.State.FlashGeometry, ctx.State.FlashImage.size())) {
         ctx.Host.MessageBeep(mbError);
         ctx.Host.ShowMessage(*problem);
-        return;
+        return TWriteOutcome::NotWritable;
     }
-    TFlashEngine(ctx).Run();
+    return TFlashEngine(ctx).Run();
 }
 
 void AbortCommand(TFlowContext& ctx) {

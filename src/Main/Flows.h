@@ -30,7 +30,22 @@ enum class TIdentifyCaller { ButtonConect, ButtonWrite };
 enum class TIdentifyOutcome { NoAnswer, UnsupportedLoader, Identified };
 TIdentifyOutcome IdentifyDevice(TFlowContext& ctx, TIdentifyCaller caller);
 void ButtonConectClick(TFlowContext& ctx);
-void ButtonWriteClick(TFlowContext& ctx);
+
+// How "Прошити" ended, for a front end that reports more than the window shows.  The
+// window ignores it: every outcome has already been shown through the host.
+enum class TWriteOutcome {
+    Ignored,           // a preparation or a write was running
+    NoAnswer,          // identification: no answer
+    UnsupportedLoader, // identification: unknown bootloader version
+    GateRefused,       // the version gate refused (instrument restarted, port closed)
+    NotWritable,       // the geometry does not fit the image; nothing erased
+    Failed,            // too many failed tries; the instrument stays in its bootloader
+    Aborted,           // AbortRequested seen; the instrument stays in its bootloader
+    Completed,         // written, instrument restarted, port closed
+};
+// TVersionGate::Skip writes whatever version is installed: recovery of the same or an older build.
+enum class TVersionGate { Check, Skip };
+TWriteOutcome ButtonWriteClick(TFlowContext& ctx, TVersionGate gate = TVersionGate::Check);
 
 // Keyboard commands that reach the flows: Ctrl+Del and Ctrl+L.
 void AbortCommand(TFlowContext& ctx);
