@@ -1,0 +1,74 @@
+// What each serial port is and whether this user may open it: the facts behind the port
+// list's tool tips, the port diagnosis and the flasher's port listing.  No windowing here.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Whether the user may open a port's device, and if not, why.
+enum class TPortAccess {
+    Allowed,           // reading and writing are allowed
+    NoDeviceNode,      // the system lists the port but its device file is missing
+    NotInGroup,        // the device belongs to a group the user is not a member of
+    GroupNotInSession, // the user was added to the group after logging in
+    OwnerOnly,         // the device gives no access to its group or to others
+    Denied,            // refused for another reason (see AccessError)
+};
+
+struct TSerialPortInfo {
+    std::string Name;         // as in the port list: ttyUSB0, TARVEX6-SIM
+    std::string DevicePath;   // /dev/ttyUSB0
+    std::string Driver;       // ftdi_sio, cdc_acm, serial8250; "pseudo-terminal" for a pty link
+    std::string Manufacturer; // USB maker as the device reports it
+    std::string Product;      // USB product
+    std::string SerialNumber; // USB serial number
+    std::string VendorId;     // four hex digits, USB only
+    std::string ProductId;
+    std::string Interface;         // the USB interface's own name, where it has one
+    std::string LinkTarget;        // where a link in /dev points (pseudo-terminals)
+    std::vector<std::string> ById; // names in /dev/serial/by-id that point at the device
+
+    TPortAccess Access = TPortAccess::Denied;
+    std::string Group;       // the device's group name (or its number when it has no name)
+    std::string Mode;        // permissions as "crw-rw----"
+    std::string AccessError; // the system's text for a denial not explained by the groups
+};
+
+// The user whose access is judged.  UseAccessCall: ask the system (access(2)), which also
+// honours ACLs; without it the verdict is worked out from the device's mode bits alone.
+struct TPortUser {
+    uid_t Uid = 0;
+    std::string Name;
+    std::vector<gid_t> SessionGroups; // the groups this process runs with
+    std::vector<gid_t> AccountGroups; // the groups the account has now in the group database
+    bool UseAccessCall = true;
+};
+
+// Where the facts are read; the defaults are the machine's own.
+struct TPortPlaces {
+    std::string SysClassTty = "/sys/class/tty";
+    std::string DevDir = "/dev";
+    std::string ById = "/dev/serial/by-id";
+};
+
+// The user running this program.
+TPortUser CurrentPortUser();
+
+// One port by its list name.
+TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& places = {},
+                                   const TPortUser& user = CurrentPortUser());
+
+// Every port ListSerialPorts would list, in the same order; raises EComPort message 15 when
+// the system's list cannot be read, as ListSerialPorts does.
+std::vector<TSerialPortInfo> DescribeSerialPorts(const TPortPlaces& places = {},
+                                                 const TPortUser& user = CurrentPortUser());
+
+// One line saying what the port is, e.g. "ftdi_sio, FTDI FT232R USB UART, s/n A12345";
+// empty when nothing is known.
+std::string PortSummary(const TSerialPortInfo& info);
+
+// In Ukrainian, for the user: why the port cannot be opened and what to do about it; both
+// empty when it can be opened.
+std::string AccessReason(const TSerialPortInfo& info, const TPortUser& user);
+std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user);

@@ -1,0 +1,209 @@
+// Port facts and access verdicts over a made-up sysfs, /dev and /dev/serial/by-id.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "PortInfo.h"
+#include "PortListLinux.h"
+#include "PtyPair.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PortTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/bcport-info-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        Root = pattern;
+        Places.SysClassTty = (Root / "sys/class/tty").string();
+        Places.DevDir = (Root / "dev").string();
+        Places.ById = (Root / "dev/serial/by-id").string();
+        fs::create_directories(Places.SysClassTty);
+        fs::create_directories(Places.ById);
+        Devices = Root / "sys/devices";
+        Drivers = Root / "sys/bus/drivers";
+
+        // An FTDI adapter: tty port below the USB interface below the USB device.
+        const fs::path ftdi = Devices / "pci0000:00/usb1/1-1";
+        UsbDevice(ftdi, "0403", "6001", "FTDI", "FT232R USB UART", "A12345");
+        Write(ftdi / "1-1:1.0/bInterfaceNumber", "00");
+        Tty("ttyUSB0", ftdi / "1-1:1.0/ttyUSB0", "ftdi_sio");
+        fs::create_symlink("../../ttyUSB0",
+                           fs::path(Places.ById) / "usb-FTDI_FT232R_USB_UART_A12345-if00-port0");
+        Node("ttyUSB0", 0660);
+
+        // A CDC ACM instrument: the tty's device is the interface itself.
+        const fs::path acm = Devices / "pci0000:00/usb1/1-2";
+        UsbDevice(acm, "04d8", "000a", "Microchip Technology Inc.",
+                  "Microchip Technology Inc. CDC RS-232", "");
+        Write(acm / "1-2:1.0/bInterfaceNumber", "00");
+        Write(acm / "1-2:1.0/interface", "CDC Abstract Control Model");
+        Tty("ttyACM0", acm / "1-2:1.0", "cdc_acm");
+        Node("ttyACM0", 0666);
+
+        // A motherboard UART whose /dev node is missing.
+        Tty("ttyS0", Devices / "platform/serial8250", "serial8250");
+        Write(fs::path(Places.SysClassTty) / "ttyS0/type", "4");
+    }
+    void TearDown() override { fs::remove_all(Root); }
+
+    static void Write(const fs::path& file, const std::string& text) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << text << "\n";
+    }
+    static void UsbDevice(const fs::path& folder, const char* vendor, const char* product,
+                          const char* maker, const char* name, const char* serial) {
+        Write(folder / "idVendor", vendor);
+        Write(folder / "idProduct", product);
+        Write(folder / "manufacturer", maker);
+        Write(folder / "product", name);
+        if (*serial != '\0') {
+            Write(folder / "serial", serial);
+        }
+    }
+    void Tty(const std::string& name, const fs::path& device, const std::string& driver) const {
+        fs::create_directories(device);
+        fs::create_directories(Drivers / driver);
+        fs::create_directory_symlink(Drivers / driver, device / "driver");
+        const fs::path entry = fs::path(Places.SysClassTty) / name;
+        fs::create_directories(entry);
+        fs::create_directory_symlink(device, entry / "device");
+    }
+    void Node(const std::string& name, int mode) const {
+        const fs::path node = fs::path(Places.DevDir) / name;
+        std::ofstream(node) << "";
+        fs::permissions(node, static_cast<fs::perms>(mode));
+    }
+    // A made-up user judged by the mode bits; the test's own files belong to its group.
+    static TPortUser User(std::vector<gid_t> session, std::vector<gid_t> account) {
+        TPortUser user;
+        user.Uid = 4242;
+        user.Name = "technik";
+        user.SessionGroups = std::move(session);
+        user.AccountGroups = std::move(account);
+        user.UseAccessCall = false;
+        return user;
+    }
+    TSerialPortInfo Describe(const std::string& name, const TPortUser& user) const {
+        return DescribeSerialPort(name, Places, user);
+    }
+
+    fs::path Root, Devices, Drivers;
+    TPortPlaces Places;
+};
+
+TEST_F(PortTree, UsbSerialAdapterFacts) {
+    const TSerialPortInfo info = Describe("ttyUSB0", User({}, {}));
+    EXPECT_EQ(info.DevicePath, Places.DevDir + "/ttyUSB0");
+    EXPECT_EQ(info.Driver, "ftdi_sio");
+    EXPECT_EQ(info.Manufacturer, "FTDI");
+    EXPECT_EQ(info.Product, "FT232R USB UART");
+    EXPECT_EQ(info.SerialNumber, "A12345");
+    EXPECT_EQ(info.VendorId + ":" + info.ProductId, "0403:6001");
+    EXPECT_EQ(info.ById, std::vector<std::string>{"usb-FTDI_FT232R_USB_UART_A12345-if00-port0"});
+    EXPECT_EQ(info.Mode, "-rw-rw----");
+    EXPECT_EQ(PortSummary(info),
+              "драйвер ftdi_sio, FTDI FT232R USB UART (USB 0403:6001), серійний номер A12345");
+}
+
+TEST_F(PortTree, CdcInterfaceAndOnboardUartFacts) {
+    const TSerialPortInfo acm = Describe("ttyACM0", User({}, {}));
+    EXPECT_EQ(acm.Driver, "cdc_acm");
+    EXPECT_EQ(acm.Interface, "CDC Abstract Control Model");
+    EXPECT_EQ(acm.SerialNumber, "");
+    EXPECT_TRUE(acm.ById.empty());
+    EXPECT_EQ(acm.Access, TPortAccess::Allowed); // 0666
+    // The maker's name is not repeated when the product already starts with it.
+    EXPECT_EQ(PortSummary(acm),
+              "драйвер cdc_acm, Microchip Technology Inc. CDC RS-232 (USB 04d8:000a)");
+
+    const TSerialPortInfo uart = Describe("ttyS0", User({}, {}));
+    EXPECT_EQ(uart.Driver, "serial8250");
+    EXPECT_EQ(uart.VendorId, "");
+    EXPECT_EQ(uart.Access, TPortAccess::NoDeviceNode);
+    EXPECT_EQ(PortSummary(uart), "драйвер serial8250");
+    EXPECT_NE(AccessReason(uart, User({}, {})).find(uart.DevicePath), std::string::npos);
+}
+
+TEST_F(PortTree, PseudoTerminalLink) {
+    PtyPair live;
+    fs::create_symlink(live.SlavePath, fs::path(Places.DevDir) / "TARVEX6-SIM");
+    const TSerialPortInfo info = Describe("TARVEX6-SIM", User({}, {}));
+    EXPECT_EQ(info.Driver, "pseudo-terminal");
+    EXPECT_EQ(info.LinkTarget, live.SlavePath);
+    EXPECT_EQ(PortSummary(info), "псевдотермінал " + live.SlavePath);
+    EXPECT_EQ(info.Mode.substr(0, 1), "c");
+}
+
+TEST_F(PortTree, AccessVerdictsFromGroupsAndMode) {
+    const gid_t group = [this] {
+        struct stat st {};
+        ::stat((Places.DevDir + "/ttyUSB0").c_str(), &st);
+        return st.st_gid;
+    }();
+    struct Case {
+        int Mode;
+        std::vector<gid_t> Session, Account;
+        TPortAccess Expected;
+        const char* FixHas; // a piece of the advice, "" when none is expected
+    };
+    const Case cases[] = {
+        {0660, {}, {}, TPortAccess::NotInGroup, "sudo usermod -aG "},
+        {0660, {}, {group}, TPortAccess::GroupNotInSession, "увійдіть знову"},
+        {0660, {group}, {group}, TPortAccess::Allowed, ""},
+        {0600, {group}, {group}, TPortAccess::OwnerOnly, "MODE=\"0660\""},
+        {0666, {}, {}, TPortAccess::Allowed, ""},
+        {0640, {group}, {group}, TPortAccess::OwnerOnly, "адміністратора"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Mode);
+        Node("ttyUSB0", c.Mode);
+        const TPortUser user = User(c.Session, c.Account);
+        const TSerialPortInfo info = Describe("ttyUSB0", user);
+        EXPECT_EQ(info.Access, c.Expected);
+        EXPECT_NE(AccessFix(info, user).find(c.FixHas), std::string::npos);
+        EXPECT_EQ(AccessReason(info, user).empty(), c.Expected == TPortAccess::Allowed);
+        EXPECT_EQ(AccessFix(info, user).empty(), c.Expected == TPortAccess::Allowed);
+    }
+}
+
+TEST_F(PortTree, NotInGroupNamesTheGroupTheUserAndTheNewLogin) {
+    const TPortUser user = User({}, {});
+    const TSerialPortInfo info = Describe("ttyUSB0", user);
+    ASSERT_EQ(info.Access, TPortAccess::NotInGroup);
+    ASSERT_FALSE(info.Group.empty());
+    EXPECT_EQ(AccessReason(info, user), "Пристрій належить групі " + info.Group +
+                                            " (-rw-rw----), а користувач technik до неї не "
+                                            "входить.");
+    EXPECT_EQ(AccessFix(info, user), "Додайте користувача до групи: sudo usermod -aG " +
+                                         info.Group +
+                                         " technik, потім вийдіть із системи й увійдіть знову.");
+}
+
+TEST_F(PortTree, EveryListedPortDescribedInListOrder) {
+    std::vector<std::string> names;
+    ListSerialPortsIn(names, Places.SysClassTty, Places.DevDir);
+    const auto ports = DescribeSerialPorts(Places, User({}, {}));
+    ASSERT_EQ(ports.size(), names.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(ports[i].Name, names[i]);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyUSB0"}));
+}
+
+TEST(PortUser, TheRunningUserMayOpenWhatTheSystemAllows) {
+    const TPortUser user = CurrentPortUser();
+    EXPECT_EQ(user.Uid, ::getuid());
+    EXPECT_TRUE(user.UseAccessCall);
+    PtyPair pty; // a pty slave is the caller's own
+    TPortPlaces places;
+    places.DevDir = "/dev/pts";
+    const std::string number = pty.SlavePath.substr(pty.SlavePath.rfind('/') + 1);
+    EXPECT_EQ(DescribeSerialPort(number, places, user).Access, TPortAccess::Allowed);
+}
+
+} // namespace
