@@ -1,5 +1,8 @@
 #include "BCPort.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "ComOs.h"
 #include "ComTiming.h"
 
@@ -259,13 +262,51 @@ std::int32_t TBComPort::SendString(const std::string& text) {
     TComTimeoutValues t;
     t.WriteTotalMultiplier = AsSystemValue(Timeouts_.WriteTotalMultiplier());
     t.WriteTotalConstant = AsSystemValue(Timeouts_.WriteTotalConstant());
-    const TComTransfer done = Os->Write(text.data(), text.size(),
-                                        WriteBudgetNs(t, text.size(), BaudRateValue(BaudRate_)));
+    const std::uint32_t rate = BaudRateValue(BaudRate_);
+    const std::uint32_t halfBits =
+        CharHalfBits(static_cast<std::uint8_t>(static_cast<int>(ByteSize_) + 5),
+                     static_cast<std::uint8_t>(Parity_), static_cast<std::uint8_t>(StopBits_));
+    const std::optional<std::uint64_t> budget = WriteBudgetNs(t, text.size(), rate, halfBits);
+    const std::uint64_t start = Os->NowNs();
+    const TComTransfer done = Os->Write(text.data(), text.size(), budget);
     // A frame cut short would reach the device as a different frame: never return one.
-    if (!done.Ok || done.Count != text.size()) {
+    if (!done.Ok || done.Count != text.size() ||
+        !WaitForLine(text.size(), start, LineTimeNs(text.size(), rate, halfBits), budget)) {
         throw EComPort(3);
     }
     return static_cast<std::int32_t>(done.Count);
+}
+
+// The caller's next step (a pause, then a short reply read) must start when the frame is on
+// the wire, not when the driver took it: wait until the bytes' own line time has passed
+// since the write began and the driver's output queue is empty.  Drivers disagree about that
+// queue: a pseudo-terminal reports it empty at once, cdc-acm reports kilobytes for a few
+// bytes; a count above what this write queued says nothing about it, and the line time alone
+// decides.  False when the budget ended with bytes still queued.
+bool TBComPort::WaitForLine(std::size_t size, std::uint64_t start, std::uint64_t lineNs,
+                            std::optional<std::uint64_t> budget) {
+    constexpr std::uint64_t PollStepNs = 1000000;
+    const std::uint64_t lineEnd = start + lineNs;
+    for (;;) {
+        const std::uint64_t now = Os->NowNs();
+        const std::uint64_t budgetLeft =
+            budget ? (start + *budget > now ? start + *budget - now : 0) : UINT64_MAX;
+        if (now < lineEnd) {
+            if (budgetLeft == 0) {
+                return false;
+            }
+            Os->SleepNs(std::min(lineEnd - now, budgetLeft));
+            continue;
+        }
+        std::uint32_t queued = 0;
+        if (!Os->OutQueueCount(queued) || queued == 0 || queued > size) {
+            return true; // a driver without the count leaves the line time alone
+        }
+        if (budgetLeft == 0) {
+            return false;
+        }
+        Os->SleepNs(std::min(PollStepNs, budgetLeft));
+    }
 }
 
 std::int32_t TBComPort::ReceiveString(std::string& text, std::int32_t n) {

@@ -25,8 +25,10 @@
 //   after about 41 ms.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ComMessages.h"
@@ -147,6 +149,8 @@ private:
     void ApplyBufferSizes();
     void ApplyLineSettings();
     void ApplyTimeouts();
+    bool WaitForLine(std::size_t size, std::uint64_t start, std::uint64_t lineNs,
+                     std::optional<std::uint64_t> budget);
 
     std::unique_ptr<TComOs> Os;
     TBaudRate BaudRate_ = TBaudRate::br9600;

@@ -3,9 +3,16 @@
 // TBComPort holds the settings, the open state and every rule the user can observe; a TComOs
 // only talks to one device.  Each platform has one implementation (ComOsPosix.cpp here, a
 // Win32 one over CreateFileA / SetupComm / SetCommState / SetCommTimeouts /
-// EscapeCommFunction / PurgeComm / ClearCommError / GetCommModemStatus and overlapped
-// ReadFile / WriteFile), and tests use a recording one.  Operations report success as bool;
-// TBComPort turns a failure into the matching EComPort message.
+// EscapeCommFunction / PurgeComm / ClearCommError / GetCommModemStatus / SetCommMask /
+// WaitCommEvent and overlapped ReadFile / WriteFile), and tests use a recording one.
+// Operations report success as bool; TBComPort turns a failure into the matching EComPort
+// message.
+//
+// Threads: the user-interface thread makes every call except those of a TComEventWait and
+// SetEventMask / DiscardQueues, which the component's event thread makes while the port is
+// open.  ClearErrors, InQueueCount and ModemStatus may come from either.  The two threads use
+// the device at the same time (Win32: each with its own OVERLAPPED and event), so an
+// implementation keeps no unguarded state shared between those two groups of calls.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +56,26 @@ struct TComTimeoutValues {
 // EscapeCommFunction codes.
 enum class TComEscape : std::uint8_t { SetRts = 3, ClrRts = 4, SetDtr = 5, ClrDtr = 6 };
 
+// Line events, with the values of the Win32 EV_* bits (SetCommMask / WaitCommEvent).
+inline constexpr std::uint32_t ComEvRxChar = 0x0001;   // EV_RXCHAR: a byte was received
+inline constexpr std::uint32_t ComEvTxEmpty = 0x0004;  // EV_TXEMPTY: the output queue emptied
+inline constexpr std::uint32_t ComEvCts = 0x0008;      // EV_CTS: CTS changed
+inline constexpr std::uint32_t ComEvDsr = 0x0010;      // EV_DSR: DSR changed
+inline constexpr std::uint32_t ComEvRlsd = 0x0020;     // EV_RLSD: carrier changed
+inline constexpr std::uint32_t ComEvErr = 0x0080;      // EV_ERR: framing, overrun or parity
+inline constexpr std::uint32_t ComEvRing = 0x0100;     // EV_RING: ring indicator
+inline constexpr std::uint32_t ComEvRx80Full = 0x0400; // EV_RX80FULL: input queue 80 % full
+
+// Line error flags, with the values of the Win32 CE_* bits (ClearCommError).
+inline constexpr std::uint32_t ComCeRxOver = 0x0001;
+inline constexpr std::uint32_t ComCeOverrun = 0x0002;
+inline constexpr std::uint32_t ComCeRxParity = 0x0004;
+inline constexpr std::uint32_t ComCeFrame = 0x0008;
+inline constexpr std::uint32_t ComCeBreak = 0x0010;
+inline constexpr std::uint32_t ComCeTxFull = 0x0100;
+inline constexpr std::uint32_t ComCeIoe = 0x0400;
+inline constexpr std::uint32_t ComCeMode = 0x8000;
+
 // Modem status bits as GetCommModemStatus reports them.
 inline constexpr std::uint32_t ComModemCts = 16;
 inline constexpr std::uint32_t ComModemDsr = 32;
@@ -58,6 +85,38 @@ inline constexpr std::uint32_t ComModemRlsd = 128;
 struct TComTransfer {
     bool Ok = false;       // false: the transfer could not be started or did not complete
     std::size_t Count = 0; // bytes transferred
+};
+
+enum class TComWaitResult : std::uint8_t {
+    Events,  // the wait completed; `occurred` holds the events (possibly none)
+    Stopped, // Stop() was called
+    Failed   // the wait could not be started or did not complete (device gone, ...)
+};
+
+// One event wait of the event thread, with its own stop signal.  Created by
+// TComOs::CreateEventWait on the opening thread; Wait and Pause are then called only by the
+// event thread, Stop from any thread; destroyed after the event thread has ended.
+//
+// Win32 mapping, call by call: the constructor creates the stop event (manual-reset, not
+// signalled) and the wait's own OVERLAPPED with its event (manual-reset, signalled); Wait is
+// WaitCommEvent(handle, &mask, &overlapped) then WaitForMultipleObjects({stop, overlapped
+// event}, any, INFINITE): the stop event gives Stopped, the wait's event with a successful
+// GetOverlappedResult(..., FALSE) gives Events, anything else Failed; Pause is
+// WaitForSingleObject(stop, ms); Stop is SetEvent(stop); the destructor closes both events.
+class TComEventWait {
+public:
+    virtual ~TComEventWait() = default;
+
+    // Waits, without a time limit, until one of the events set with SetEventMask occurs, the
+    // stop signal is set, or the wait fails.  `occurred` receives the events (ComEv* bits)
+    // that occurred; bits outside the mask may be present and are dropped by the caller.
+    // Received bytes are never consumed by the wait.
+    virtual TComWaitResult Wait(std::uint32_t& occurred) = 0;
+    // Sets the stop signal: a pending or later Wait returns Stopped, a Pause ends at once.
+    // Safe from any thread; stays set.
+    virtual void Stop() = 0;
+    // Waits `ms` milliseconds or until the stop signal is set; true when it is set.
+    virtual bool Pause(std::uint32_t ms) = 0;
 };
 
 class TComOs {
@@ -75,18 +134,44 @@ public:
     // Stored for the following reads (and given to the system where it applies them).
     virtual bool ApplyTimeouts(const TComTimeoutValues& timeouts) = 0;
     virtual bool Escape(TComEscape code) = 0;
-    // Ends pending transfers and discards both driver queues.
+    // Ends pending transfers (PurgeComm with PURGE_TXABORT | PURGE_RXABORT; a layer without
+    // such transfers may discard both driver queues).
     virtual bool Purge() = 0;
+    // Discards whatever is in the driver's output and input queues (PurgeComm with
+    // PURGE_TXCLEAR | PURGE_RXCLEAR).  Called by the event thread on its way out.
+    virtual bool DiscardQueues() = 0;
 
-    // Writes all `size` bytes and waits until they have left the driver, within `budgetNs`
-    // (no limit when empty).  Count is what got out by the end of the budget.
+    // Hands all `size` bytes to the driver within `budgetNs` (no limit when empty) and
+    // returns; it does not wait for them to leave the driver (TBComPort waits for the line
+    // itself, with OutQueueCount and the clock below).  Count is what the driver accepted by
+    // the end of the budget; Ok false when the write failed.  Win32: overlapped WriteFile
+    // and its completion, under the applied write time-outs.
     virtual TComTransfer Write(const char* data, std::size_t size,
                                std::optional<std::uint64_t> budgetNs) = 0;
     // Reads at most `size` bytes under the read rules of the applied time-outs.
     virtual TComTransfer Read(char* data, std::size_t size) = 0;
 
+    // Received bytes waiting in the driver (ClearCommError's cbInQue).
     virtual bool InQueueCount(std::uint32_t& count) = 0;
+    // Bytes the driver reports as not yet sent (ClearCommError's cbOutQue).  Some drivers
+    // report more than was written, some report 0 while bytes are still on their way.
+    virtual bool OutQueueCount(std::uint32_t& count) = 0;
+    // The line error flags (ComCe* bits) raised since the last call, which clears them
+    // (ClearCommError's lpErrors).
+    virtual bool ClearErrors(std::uint32_t& errors) = 0;
     virtual bool ModemStatus(std::uint32_t& status) = 0;
+
+    // The events (ComEv* bits) that event waits report; 0 ends a pending wait with no
+    // events (SetCommMask).
+    virtual bool SetEventMask(std::uint32_t mask) = 0;
+    // A new event wait on the open device with its stop signal, not yet waiting; nullptr
+    // when its objects cannot be created.
+    virtual std::unique_ptr<TComEventWait> CreateEventWait() = 0;
+
+    // The clock the component measures line times with, and a plain sleep on it; tests
+    // replace both.  Monotonic nanoseconds.
+    virtual std::uint64_t NowNs();
+    virtual void SleepNs(std::uint64_t ns);
 };
 
 // This platform's layer.

@@ -1,18 +1,24 @@
 // The Linux layer of the serial component: termios2 for any bit rate, flock and TIOCEXCL
-// for exclusive use, non-blocking descriptors with ppoll for the time-out rules.
+// for exclusive use, non-blocking descriptors with ppoll for the time-out rules, and an
+// epoll-based event wait that reproduces the Win32 line events from what the kernel offers.
 //
 // <asm/termbits.h> (struct termios2, BOTHER) clashes with <termios.h>, so this file uses
 // the kernel's definitions only and never includes <termios.h>.
 #include <asm/termbits.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
+#include <mutex>
 
 #include "ComOs.h"
 #include "ComTiming.h"
@@ -53,12 +59,6 @@ int WaitFor(int fd, short events, std::optional<std::uint64_t> timeoutNs) {
     }
 }
 
-void Pause(std::uint64_t ns) {
-    timespec ts = ToTimespec(ns);
-    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
-    }
-}
-
 // Modem-line and queue ioctls that a pseudo-terminal or some USB adapters do not offer,
 // or that a device gone away answers with EIO: there is nothing to switch or discard.
 bool NothingToDo(int err) {
@@ -77,6 +77,206 @@ tcflag_t DataBitsFlag(std::uint8_t bits) {
         return CS8;
     }
 }
+
+// What the device layer and its event wait share while the port is open.
+struct TEventShared {
+    std::atomic<std::uint32_t> Mask{0};
+    std::atomic<std::int32_t> InBufSize{2048};
+    int WakeFd = -1; // eventfd: a write was handed to the driver, or the mask changed
+};
+
+bool ReadCounters(int fd, serial_icounter_struct& c) {
+    return ::ioctl(fd, TIOCGICOUNT, &c) == 0;
+}
+
+// The event wait over epoll.  Sources per event:
+//   EV_RXCHAR    an edge-triggered EPOLLIN on the device: the tty wakes its readers once per
+//                batch of received bytes, so bytes nobody has read yet do not fire again;
+//                reported only while FIONREAD shows bytes (nothing is read here);
+//   EV_RX80FULL  the input queue (FIONREAD) passing 80 % of InBufSize on such an edge;
+//   EV_TXEMPTY   after each write the output queue (TIOCOUTQ) is polled every 1 ms until
+//                empty;
+//   EV_CTS, EV_DSR, EV_RLSD, EV_RING, EV_ERR
+//                the driver's interrupt counters (TIOCGICOUNT: cts, dsr, dcd, rng; frame,
+//                parity, overrun), sampled every 10 ms, only when the driver keeps them.
+// TIOCMIWAIT would block in the kernel where no stop signal reaches it, so the counters are
+// sampled instead; drivers without them (a pseudo-terminal) wait without any time-out.
+class TComEventWaitPosix final : public TComEventWait {
+public:
+    TComEventWaitPosix(int fd, TEventShared& shared) : Fd(fd), Shared(shared) {}
+    ~TComEventWaitPosix() override {
+        if (Epoll >= 0) {
+            ::close(Epoll);
+        }
+        if (StopFd >= 0) {
+            ::close(StopFd);
+        }
+    }
+    TComEventWaitPosix(const TComEventWaitPosix&) = delete;
+    TComEventWaitPosix& operator=(const TComEventWaitPosix&) = delete;
+
+    bool Create() {
+        StopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        Epoll = ::epoll_create1(EPOLL_CLOEXEC);
+        if (StopFd < 0 || Epoll < 0 || !Watch(StopFd, EPOLLIN) || !Watch(Fd, EPOLLIN | EPOLLET) ||
+            (Shared.WakeFd >= 0 && !Watch(Shared.WakeFd, EPOLLIN))) {
+            return false;
+        }
+        HasCounters = ReadCounters(Fd, Counters);
+        int queued = 0;
+        if (::ioctl(Fd, FIONREAD, &queued) == 0) {
+            LastInQueue = queued;
+        }
+        return true;
+    }
+
+    TComWaitResult Wait(std::uint32_t& occurred) override {
+        occurred = 0;
+        if (Gone) {
+            return TComWaitResult::Failed;
+        }
+        for (;;) {
+            int timeoutMs = -1;
+            if (TxWatch) {
+                timeoutMs = 1;
+            } else if (HasCounters) {
+                timeoutMs = 10;
+            }
+            epoll_event ready[3];
+            const int n = ::epoll_wait(Epoll, ready, 3, timeoutMs);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return TComWaitResult::Failed;
+            }
+            std::uint32_t found = 0;
+            bool woken = false;
+            for (int i = 0; i < n; ++i) {
+                const int fd = ready[i].data.fd;
+                if (fd == StopFd) {
+                    return TComWaitResult::Stopped;
+                }
+                if (fd == Shared.WakeFd) {
+                    eventfd_t ignored = 0;
+                    ::eventfd_read(Shared.WakeFd, &ignored);
+                    TxWatch = true;
+                    woken = true;
+                    continue;
+                }
+                if ((ready[i].events & (EPOLLHUP | EPOLLERR)) != 0) {
+                    Gone = true; // unplugged, or the other end of a pty closed
+                    return TComWaitResult::Failed;
+                }
+                if ((ready[i].events & EPOLLIN) != 0 && !InputArrived(found)) {
+                    Gone = true;
+                    return TComWaitResult::Failed;
+                }
+            }
+            if (TxWatch) {
+                int queued = 0;
+                if (::ioctl(Fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+                    TxWatch = false;
+                    found |= ComEvTxEmpty;
+                }
+            }
+            if (HasCounters && !CountersChanged(found)) {
+                Gone = true;
+                return TComWaitResult::Failed;
+            }
+            const std::uint32_t mask = Shared.Mask.load();
+            if (mask == 0 && woken) {
+                return TComWaitResult::Events; // the mask was cleared: the wait ends empty
+            }
+            found &= mask;
+            if (found != 0) {
+                occurred = found;
+                return TComWaitResult::Events;
+            }
+        }
+    }
+
+    void Stop() override { ::eventfd_write(StopFd, 1); }
+
+    bool Pause(std::uint32_t ms) override {
+        pollfd p{StopFd, POLLIN, 0};
+        const std::uint64_t end = MonotonicNs() + std::uint64_t{ms} * 1000000ULL;
+        for (;;) {
+            const std::uint64_t now = MonotonicNs();
+            const int left = now < end ? static_cast<int>((end - now + 999999ULL) / 1000000ULL) : 0;
+            const int r = ::poll(&p, 1, left);
+            if (r > 0) {
+                return true;
+            }
+            if (r == 0 || errno != EINTR) {
+                return false;
+            }
+        }
+    }
+
+private:
+    bool Watch(int fd, std::uint32_t events) {
+        epoll_event e{};
+        e.events = events;
+        e.data.fd = fd;
+        return ::epoll_ctl(Epoll, EPOLL_CTL_ADD, fd, &e) == 0;
+    }
+
+    bool InputArrived(std::uint32_t& found) {
+        int queued = 0;
+        if (::ioctl(Fd, FIONREAD, &queued) != 0) {
+            return false;
+        }
+        if (queued > 0) {
+            found |= ComEvRxChar;
+        }
+        std::int32_t size = Shared.InBufSize.load();
+        if (size <= 0) {
+            size = 4096; // the kernel's own queue
+        }
+        const std::int64_t threshold = std::int64_t{size} * 4 / 5;
+        if (queued >= threshold && LastInQueue < threshold) {
+            found |= ComEvRx80Full;
+        }
+        LastInQueue = queued;
+        return true;
+    }
+
+    bool CountersChanged(std::uint32_t& found) {
+        serial_icounter_struct now{};
+        if (!ReadCounters(Fd, now)) {
+            return errno != EIO && errno != ENODEV;
+        }
+        if (now.cts != Counters.cts) {
+            found |= ComEvCts;
+        }
+        if (now.dsr != Counters.dsr) {
+            found |= ComEvDsr;
+        }
+        if (now.dcd != Counters.dcd) {
+            found |= ComEvRlsd;
+        }
+        if (now.rng != Counters.rng) {
+            found |= ComEvRing;
+        }
+        if (now.frame != Counters.frame || now.parity != Counters.parity ||
+            now.overrun != Counters.overrun) {
+            found |= ComEvErr;
+        }
+        Counters = now;
+        return true;
+    }
+
+    int Fd;
+    TEventShared& Shared;
+    int Epoll = -1;
+    int StopFd = -1;
+    bool HasCounters = false;
+    bool TxWatch = false;
+    bool Gone = false;
+    std::int64_t LastInQueue = 0;
+    serial_icounter_struct Counters{};
+};
 
 class TComOsPosix final : public TComOs {
 public:
@@ -103,7 +303,20 @@ public:
             ::close(fd);
             return TComOpenResult::Other;
         }
+        const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wake < 0) {
+            ::ioctl(fd, TIOCNXCL);
+            ::close(fd);
+            return TComOpenResult::Other;
+        }
         Fd = fd;
+        Shared.WakeFd = wake;
+        Shared.Mask = 0;
+        {
+            std::lock_guard<std::mutex> lock(ErrorsLock);
+            ErrorCounters = {};
+            ReadCounters(Fd, ErrorCounters);
+        }
         return TComOpenResult::Ok;
     }
 
@@ -116,10 +329,14 @@ public:
         ::ioctl(Fd, TIOCNXCL);
         ::close(Fd);
         Fd = -1;
+        ::close(Shared.WakeFd);
+        Shared.WakeFd = -1;
     }
 
-    bool SetupBuffers(std::int32_t, std::int32_t) override {
-        // The kernel sizes its own queues; the sizes are only a hint.
+    bool SetupBuffers(std::int32_t inSize, std::int32_t) override {
+        // The kernel sizes its own queues; the input size only sets the 80 % mark of the
+        // event wait.
+        Shared.InBufSize = inSize;
         return Fd >= 0;
     }
 
@@ -183,7 +400,6 @@ public:
         if (::ioctl(Fd, TCSETS2, &t) != 0) {
             return false;
         }
-        Rate = line.BaudRate;
         int raise = 0;
         if (((line.Flags >> ComFlagDtrControlShift) & 3U) == 1U) {
             raise |= TIOCM_DTR;
@@ -260,6 +476,7 @@ public:
             const std::optional<std::uint64_t> rest = left();
             if (rest && *rest == 0) {
                 result.Ok = true;
+                Wake();
                 return result;
             }
             const int ready = WaitFor(Fd, POLLOUT, rest);
@@ -268,24 +485,8 @@ public:
             }
         }
         result.Ok = true;
-        // Wait for the bytes to leave, so the caller's next pause starts after the frame.
-        for (;;) {
-            int queued = 0;
-            if (::ioctl(Fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-                return result;
-            }
-            const std::optional<std::uint64_t> rest = left();
-            if (rest && *rest == 0) {
-                result.Count -= std::min(result.Count, static_cast<std::size_t>(queued));
-                return result;
-            }
-            std::uint64_t step =
-                std::max<std::uint64_t>(LineTimeNs(static_cast<std::size_t>(queued), Rate), 200000);
-            if (rest) {
-                step = std::min(step, *rest);
-            }
-            Pause(step);
-        }
+        Wake();
+        return result;
     }
 
     TComTransfer Read(char* data, std::size_t size) override {
@@ -334,6 +535,66 @@ public:
         return true;
     }
 
+    bool OutQueueCount(std::uint32_t& count) override {
+        int queued = 0;
+        if (Fd < 0 || ::ioctl(Fd, TIOCOUTQ, &queued) != 0) {
+            return false;
+        }
+        count = static_cast<std::uint32_t>(std::max(queued, 0));
+        return true;
+    }
+
+    bool ClearErrors(std::uint32_t& errors) override {
+        errors = 0;
+        if (Fd < 0) {
+            return false;
+        }
+        serial_icounter_struct now{};
+        if (!ReadCounters(Fd, now)) {
+            // No counters (a pseudo-terminal): no line errors can be seen.
+            return errno == ENOTTY || errno == EINVAL;
+        }
+        std::lock_guard<std::mutex> lock(ErrorsLock);
+        if (now.frame != ErrorCounters.frame) {
+            errors |= ComCeFrame;
+        }
+        if (now.parity != ErrorCounters.parity) {
+            errors |= ComCeRxParity;
+        }
+        if (now.overrun != ErrorCounters.overrun) {
+            errors |= ComCeOverrun;
+        }
+        if (now.buf_overrun != ErrorCounters.buf_overrun) {
+            errors |= ComCeRxOver;
+        }
+        if (now.brk != ErrorCounters.brk) {
+            errors |= ComCeBreak;
+        }
+        ErrorCounters = now;
+        return true;
+    }
+
+    bool SetEventMask(std::uint32_t mask) override {
+        if (Fd < 0) {
+            return false;
+        }
+        Shared.Mask = mask;
+        Wake();
+        return true;
+    }
+
+    std::unique_ptr<TComEventWait> CreateEventWait() override {
+        if (Fd < 0) {
+            return nullptr;
+        }
+        auto wait = std::make_unique<TComEventWaitPosix>(Fd, Shared);
+        return wait->Create() ? std::move(wait) : nullptr;
+    }
+
+    bool DiscardQueues() override {
+        return Fd >= 0 && (::ioctl(Fd, TCFLSH, TCIOFLUSH) == 0 || errno == EIO);
+    }
+
     bool ModemStatus(std::uint32_t& status) override {
         if (Fd < 0) {
             return false;
@@ -378,9 +639,17 @@ private:
         }
     }
 
+    void Wake() const {
+        if (Shared.WakeFd >= 0) {
+            ::eventfd_write(Shared.WakeFd, 1);
+        }
+    }
+
     int Fd = -1;
-    std::uint32_t Rate = 9600;
     TComTimeoutValues Timeouts;
+    TEventShared Shared;
+    std::mutex ErrorsLock;
+    serial_icounter_struct ErrorCounters{};
 };
 
 } // namespace

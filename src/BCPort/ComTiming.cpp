@@ -1,6 +1,7 @@
 #include "ComTiming.h"
 
 #include <chrono>
+#include <thread>
 
 namespace {
 constexpr std::uint64_t NsPerMs = 1000000;
@@ -45,19 +46,33 @@ std::optional<std::uint64_t> TReadTimer::Remaining(std::uint64_t nowNs) const {
     return *end > nowNs ? *end - nowNs : 0;
 }
 
-std::uint64_t LineTimeNs(std::size_t size, std::uint32_t rate) {
+std::uint32_t CharHalfBits(std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits) {
+    const std::uint32_t stopHalves = stopBits == 1 ? 3 : stopBits == 2 ? 4 : 2;
+    return 2 * (1 + std::uint32_t{dataBits} + (parity != 0 ? 1 : 0)) + stopHalves;
+}
+
+std::uint64_t LineTimeNs(std::size_t size, std::uint32_t rate, std::uint32_t halfBits) {
     if (rate == 0) {
         return 0;
     }
-    return (std::uint64_t{size} * 10 * 1000000000ULL + rate - 1) / rate;
+    const std::uint64_t perSecond = std::uint64_t{rate} * 2;
+    return (std::uint64_t{size} * halfBits * 1000000000ULL + perSecond - 1) / perSecond;
 }
 
 std::optional<std::uint64_t> WriteBudgetNs(const TComTimeoutValues& t, std::size_t size,
-                                           std::uint32_t rate) {
+                                           std::uint32_t rate, std::uint32_t halfBits) {
     if (t.WriteTotalMultiplier == 0 && t.WriteTotalConstant == 0) {
         return std::nullopt;
     }
     const std::uint64_t configuredMs =
         std::uint64_t{t.WriteTotalMultiplier} * size + std::uint64_t{t.WriteTotalConstant};
-    return configuredMs * NsPerMs + 2 * LineTimeNs(size, rate) + WriteMarginNs;
+    return configuredMs * NsPerMs + 2 * LineTimeNs(size, rate, halfBits) + WriteMarginNs;
+}
+
+std::uint64_t TComOs::NowNs() {
+    return MonotonicNs();
+}
+
+void TComOs::SleepNs(std::uint64_t ns) {
+    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
 }

@@ -31,12 +31,18 @@ private:
     std::optional<std::uint64_t> IntervalEnd;
 };
 
+// Bits one character takes on the line, counted in halves (1.5 stop bits exist): the start
+// bit, the data bits, the parity bit unless parity is 0 (none), and the stop bits (code 0
+// one, 1 one and a half, 2 two).  8 data bits, no parity, one stop bit give 20 (10 bits).
+std::uint32_t CharHalfBits(std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits);
+
 // The time a write of `size` bytes is given: the configured budget
 // (WriteTotalMultiplier * size + WriteTotalConstant; no limit when both are 0) plus twice
-// the time the bytes need on the line at `rate` bits per second (10 bits a byte) plus 50 ms,
-// so that a slow line never cuts a frame short.
+// the time the bytes need on the line at `rate` bits per second plus 50 ms, so that a slow
+// line never cuts a frame short.
 std::optional<std::uint64_t> WriteBudgetNs(const TComTimeoutValues& t, std::size_t size,
-                                           std::uint32_t rate);
+                                           std::uint32_t rate, std::uint32_t halfBits = 20);
 
-// Time `size` bytes take on the line at `rate` bits per second, 10 bits a byte.
-std::uint64_t LineTimeNs(std::size_t size, std::uint32_t rate);
+// Time `size` bytes take on the line at `rate` bits per second, `halfBits` half-bits a
+// character (10 bits by default), rounded up to the nanosecond.
+std::uint64_t LineTimeNs(std::size_t size, std::uint32_t rate, std::uint32_t halfBits = 20);
