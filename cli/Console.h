@@ -1,0 +1,38 @@
+// What tarvex6-flash needs from the operating system beyond the serial component: Ctrl+C,
+// the terminal, the clock's text and the identity of a port.  One file per system
+// (ConsolePosix.cpp, ConsoleWindows.cpp), chosen in CMake.
+#pragma once
+
+#include <string>
+
+namespace Console {
+
+// From now on the first Ctrl+C only marks an interruption (InterruptRequested); a second
+// one ends the program at once, as Ctrl+C normally does.
+void InstallInterruptHandler();
+// True once Ctrl+C has been pressed.  Safe from any thread.
+bool InterruptRequested();
+// Marks an interruption as Ctrl+C would (for the program's own use and for tests).
+void RequestInterrupt();
+
+// Standard output and error accept UTF-8 text (and, on a terminal, the escape sequences
+// that move the cursor and clear a line).
+void PrepareOutput();
+bool StdoutIsTerminal();
+bool StderrIsTerminal();
+// Columns of the terminal on standard output; 0 when unknown.
+int TerminalColumns();
+
+// The time of day as the system's regional settings write it (hours, minutes, seconds).
+std::string LongTimeText();
+
+// A text that is equal for two names of the same device ("ttyUSB0", "/dev/ttyUSB0" and a
+// link to it; "com3" and "COM3"), so that a port given twice is found before any opening.
+std::string PortIdentity(const std::string& port);
+
+// 0 when the port's device is there and this user may open it for reading and writing;
+// otherwise the number of the serial component's message that opening it would raise
+// (1: it does not exist, 2: access denied).
+int PortOpenProblem(const std::string& port);
+
+} // namespace Console
