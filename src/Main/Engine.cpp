@@ -73,7 +73,7 @@ public:
         Start();
         const TFlashGeometry& g = Geometry;
         for (std::int32_t unit = 0; unit < g.EraseCount; ++unit) {
-            Host.ProcessPendingInput();
+            Host.ProcessAllPendingInput();
             if (State.AbortRequested) {
                 return TWriteOutcome::Aborted;
             }

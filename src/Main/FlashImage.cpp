@@ -131,26 +131,37 @@ bool FitsImage(const TRecord& r, std::int64_t base) {
     return r.Count == 0 || base + r.Address + r.Count <= FlashImageBytes;
 }
 
-// The first line whose data could not be placed, looked for up to the point where the
-// placement pass would stop anyway (End Of File, a field that raises the conversion
-// error).  A text that goes on to a Start Linear Address record is left to that record's
-// refusal, which names its own line; the pass places nothing of the faulty records.
+// Everything that would leave a wrong image behind, found before the fill so that the
+// previous image stays whole: data that cannot be placed (the first such line), a Start
+// Linear Address record (named before any other fault, as the reason the text cannot be
+// used), a field that is not hexadecimal (raised here, with the conversion error the pass
+// would give), and a text that places no data at all before its end.  The scan goes as far
+// as the placement pass would: up to the End Of File record or the last line.
 struct TFault {
     std::size_t Line = 0; // 1-based; 0 = none
     std::string_view Prefix;
+    bool NoData = false;
 };
 
-TFault FindUnplaceableRecord(const TTextArea& terminal) {
+TFault FindUnusableText(const TTextArea& terminal) {
     TFault fault;
     std::int64_t base = 0;
+    bool placesData = false;
     for (std::size_t i = 0; i < terminal.LineCount(); ++i) {
-        const TRecord r = Classify(terminal.Line(i));
+        const std::string_view line = terminal.Line(i);
+        const TRecord r = Classify(line);
+        if (r.Kind == TKind::EndOfFile) {
+            break;
+        }
         switch (r.Kind) {
-        case TKind::EndOfFile:
-        case TKind::BadField:
-            return fault;
         case TKind::StartLinear:
-            return {};
+            return {i + 1, StartLinearPrefix};
+        case TKind::BadField:
+            if (fault.Line != 0) {
+                return fault;
+            }
+            RaiseBadField(line);
+            break;
         case TKind::Incomplete:
             if (fault.Line == 0) {
                 fault = {i + 1, ShortRecordPrefix};
@@ -160,13 +171,24 @@ TFault FindUnplaceableRecord(const TTextArea& terminal) {
             if (!FitsImage(r, base) && fault.Line == 0) {
                 fault = {i + 1, OutOfImagePrefix};
             }
+            placesData = placesData || r.Count > 0;
             break;
         default:
             base = BaseAfter(r, base);
             break;
         }
     }
+    if (fault.Line == 0 && !placesData) {
+        fault.NoData = true;
+    }
     return fault;
+}
+
+bool RefuseNoData(TWindowHost& host, const TProgramState& state) {
+    host.MessageBeep(mbError);
+    host.ShowMessage(NoDataMessage(state.OpenedFileName));
+    host.MainGauge().SetProgress(0);
+    return false;
 }
 
 void Fill(TWindowHost& host, std::string& image) {
@@ -205,6 +227,15 @@ std::string FileNameOf(const std::string& path) {
 
 } // namespace
 
+std::string NoDataMessage(std::string_view fileName) {
+    std::string text(NoDataPrefix);
+    if (!fileName.empty()) {
+        text += ": ";
+        text += fileName;
+    }
+    return text;
+}
+
 std::string OpenedStatus(std::string_view fileName) {
     std::string text = "Мікропрограма : ";
     text += fileName;
@@ -215,7 +246,10 @@ std::string OpenedStatus(std::string_view fileName) {
 
 bool BuildFlashImage(TWindowHost& host, TProgramState& state) {
     TTextArea& terminal = host.TextTerminal();
-    const TFault fault = FindUnplaceableRecord(terminal);
+    const TFault fault = FindUnusableText(terminal);
+    if (fault.NoData) {
+        return RefuseNoData(host, state);
+    }
     if (fault.Line != 0) {
         return RefuseHexLine(host, fault.Prefix, fault.Line, terminal.Line(fault.Line - 1));
     }
@@ -275,6 +309,11 @@ bool PrepareFlashImage(TWindowHost& host, TProgramState& state) {
             }
         }
         terminal.SetText(std::move(upper));
+    }
+    // A text without a single line has nothing to check: it is refused like any text that
+    // places no data, not left to the gauge's range error.
+    if (terminal.LineCount() == 0) {
+        return RefuseNoData(host, state);
     }
     if (!CheckHexLines(host)) {
         return false;

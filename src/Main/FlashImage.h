@@ -31,15 +31,22 @@ inline constexpr std::string_view ShortRecordPrefix = "Неповний запи
 inline constexpr std::string_view TooLargePrefix =
     "Файл завеликий для мікропрограми (понад 256 МБ): ";
 
+// A text that places no data before its end: an empty or comment-only file, an S-record
+// file, a binary, records without data.  Followed by ": " and the file's name when known.
+inline constexpr std::string_view NoDataPrefix =
+    "Немає жодного запису даних Intel HEX у файлі мікропрограми";
+std::string NoDataMessage(std::string_view fileName);
+
 // "Мікропрограма : " + name + " - відкрита" + ". Запишіть в прилад".
 std::string OpenedStatus(std::string_view fileName);
 
 // Fills FlashImage with 1,000,000 runs of 40 'F' and places the data records of
-// TextTerminal.  Before the fill, the text is scanned for data that could not be placed
-// (an address at or beyond FlashImageBytes, a record shorter than its fields): such a text
-// is refused with a message naming the line and the previous image stays whole.  False
-// after a refusal (that one, or a Start Linear Address record).  Raises EConvertError for a
-// count, address or extended address that is not hexadecimal.
+// TextTerminal.  Before the fill, the text is scanned for anything that would leave a wrong
+// image: data that could not be placed (an address at or beyond FlashImageBytes, a record
+// shorter than its fields) and a Start Linear Address record are refused with a message
+// naming the line, a text placing no data with NoDataMessage; a count, address or extended
+// address that is not hexadecimal raises EConvertError.  In every case the previous image
+// stays whole.  False after a refusal.
 bool BuildFlashImage(TWindowHost& host, TProgramState& state);
 
 // Upper-cases TextTerminal, checks it, builds the image and sets the common final state

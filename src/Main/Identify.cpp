@@ -151,6 +151,10 @@ void HandleIdentifyFailure(TFlowContext& ctx, TIdentifyCaller caller, TIdentifyO
 }
 
 void ButtonConectClick(TFlowContext& ctx) {
+    // Its failures empty TextTerminal, which a running preparation is reading.
+    if (ctx.State.PreparationRunning) {
+        return;
+    }
     const TIdentifyOutcome outcome = IdentifyDevice(ctx, TIdentifyCaller::ButtonConect);
     if (outcome != TIdentifyOutcome::Identified) {
         HandleIdentifyFailure(ctx, TIdentifyCaller::ButtonConect, outcome);

@@ -48,8 +48,12 @@ public:
     virtual std::string PortText() = 0;
     virtual int BaudRateIndex() = 0;
 
-    // Lets the window handle input that has queued up; cheap when none is waiting.
+    // Lets the window handle input that has queued up; cheap when none is waiting.  A window
+    // may skip a pass that comes too soon after the previous one.
     virtual void ProcessPendingInput() = 0;
+    // The same, never skipped: used right before the flows look at a command's flag, so a
+    // Ctrl+Del waiting in the queue is seen at that check and not one unit later.
+    virtual void ProcessAllPendingInput() { ProcessPendingInput(); }
     virtual void BringToFront() = 0;
 
     // The plain message box: returns when the user has closed it.

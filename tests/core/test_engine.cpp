@@ -72,6 +72,17 @@ TEST(EngineGuard, NoWriteDuringAPreparationOrAnotherWrite) {
     }
 }
 
+TEST(EngineGuard, NoIdentificationDuringAPreparation) {
+    // Its failures would empty TextTerminal under the preparation's feet.
+    TFlowsFixture f;
+    f.Host.Port = "/dev/null/not-a-port";
+    f.Host.Terminal.SetText(":00000001FF");
+    f.State.PreparationRunning = true;
+    ButtonConectClick(f.Ctx); // would raise if it tried to open the port
+    EXPECT_TRUE(f.Host.Events.empty());
+    EXPECT_EQ(f.Host.Terminal.Text(), ":00000001FF");
+}
+
 TEST(EngineGuard, WriteRunningIsClearedWhenTheWriteRaises) {
     TFlowsFixture f;
     f.Host.Port = "/dev/null/not-a-port";

@@ -113,7 +113,7 @@ TEST(BuildFlashImage, BuiltinFirmware) {
 TEST(BuildFlashImage, FillStepsTheGaugeToItsMaximum) {
     TFakeHost host;
     TProgramState state;
-    host.Terminal.SetText(Lines({Eof}));
+    host.Terminal.SetText(Lines({Record(0, 0, {0xFF}), Eof}));
     std::int64_t maxSeen = 0;
     int atFull = 0;
     host.OnPendingInput = [&] {
@@ -190,47 +190,43 @@ TEST(BuildFlashImage, GaugeStepsPerRecordLine) {
     EXPECT_EQ(host.Gauge.Progress(), 3);
 }
 
-TEST(BuildFlashImage, Refusals) {
+TEST(BuildFlashImage, RefusalsKeepThePreviousImageWhole) {
+    const std::string noData(NoDataPrefix);
     struct Case {
         const char* what;
         std::vector<std::string> lines;
         std::string message;
-        bool filled; // false: refused before the fill, the old image is kept
     } cases[] = {
-        {"Start Linear Address",
+        {"Start Linear Address after data",
          {Record(0, 4, {0x44}), ":0400000508000131BD", Eof},
-         std::string(StartLinearPrefix) + "2! (:0400000508000131BD)",
-         true},
+         std::string(StartLinearPrefix) + "2! (:0400000508000131BD)"},
         {"type taken from character 9 alone",
          {":00000015EB"},
-         std::string(StartLinearPrefix) + "1! (:00000015EB)",
-         true},
+         std::string(StartLinearPrefix) + "1! (:00000015EB)"},
         {"address 20,000,000",
          {Record(4, 0, {0x01, 0x31}), Record(0, 0x2D00, {0x5A}), Eof},
-         std::string(OutOfImagePrefix) + "2! (" + Record(0, 0x2D00, {0x5A}) + ")",
-         false},
+         std::string(OutOfImagePrefix) + "2! (" + Record(0, 0x2D00, {0x5A}) + ")"},
         {"last byte beyond",
          {Record(4, 0, {0xFF, 0xFF}), Record(0, 0, {}), Record(0, 0xFFF0, {1, 2}), Eof},
-         std::string(OutOfImagePrefix) + "3! (" + Record(0, 0xFFF0, {1, 2}) + ")",
-         false},
+         std::string(OutOfImagePrefix) + "3! (" + Record(0, 0xFFF0, {1, 2}) + ")"},
         {"fewer data than the count",
          {Record(0, 0, {1}), ":0300000001FC", Eof},
-         std::string(ShortRecordPrefix) + "2! (:0300000001FC)",
-         false},
+         std::string(ShortRecordPrefix) + "2! (:0300000001FC)"},
         {"no checksum after the data",
          {":00000000"},
-         std::string(ShortRecordPrefix) + "1! (:00000000)",
-         false},
+         std::string(ShortRecordPrefix) + "1! (:00000000)"},
         {"short linear address record",
          {":0200000401F9"},
-         std::string(ShortRecordPrefix) + "1! (:0200000401F9)",
-         false},
-        // A Start Linear Address record later in the text is the reason named; the data
-        // that cannot be placed is left out.
+         std::string(ShortRecordPrefix) + "1! (:0200000401F9)"},
+        // A Start Linear Address record later in the text is the reason named.
         {"out of the image, then Start Linear Address",
          {Record(4, 0, {0x08, 0x00}), Record(0, 0, {0x01}), ":0400000508000131BD"},
-         std::string(StartLinearPrefix) + "3! (:0400000508000131BD)",
-         true},
+         std::string(StartLinearPrefix) + "3! (:0400000508000131BD)"},
+        {"comments only", {"; nothing here", "S00F000068656C6C6F202020202000003C"}, noData},
+        {"end of file only", {Eof, Record(0, 0, {1})}, noData},
+        {"addresses and empty data, no bytes",
+         {Record(4, 0, {0, 0}), Record(0, 0, {}), Record(3, 0, {0, 0, 0, 0})},
+         noData},
     };
     for (const auto& c : cases) {
         TFakeHost host;
@@ -243,24 +239,11 @@ TEST(BuildFlashImage, Refusals) {
         EXPECT_EQ(host.Beeps, std::vector<unsigned>{mbError}) << c.what;
         EXPECT_EQ(host.Gauge.Progress(), 0) << c.what;
         EXPECT_FALSE(host.IsEnabled(TCommandControl::ButtonWrite)) << c.what;
-        if (c.filled) {
-            ASSERT_EQ(state.FlashImage.size(), FlashImageChars) << c.what;
-            const auto placed = Placed(state.FlashImage);
-            EXPECT_LE(placed.size(), 1u) << c.what;
-        } else {
-            EXPECT_EQ(state.FlashImage, "previous") << c.what;
-        }
+        EXPECT_EQ(state.FlashImage, "previous") << c.what;
     }
-    // The records before a Start Linear Address record stay on top of the fresh fill.
-    TFakeHost host;
-    TProgramState state;
-    host.Terminal.SetText(Lines({Record(0, 4, {0x44}), ":0400000508000131BD", Eof}));
-    EXPECT_FALSE(BuildFlashImage(host, state));
-    EXPECT_EQ(Placed(state.FlashImage),
-              (std::vector<std::pair<std::int64_t, std::string>>{{4, "44"}}));
 }
 
-TEST(BuildFlashImage, FieldThatIsNotHexRaisesAfterPlacingWhatCameBefore) {
+TEST(BuildFlashImage, FieldThatIsNotHexRaisesBeforeTheFill) {
     struct Case {
         std::string line;
         std::string error;
@@ -275,6 +258,7 @@ TEST(BuildFlashImage, FieldThatIsNotHexRaisesAfterPlacingWhatCameBefore) {
     for (const auto& c : cases) {
         TFakeHost host;
         TProgramState state;
+        state.FlashImage = "previous";
         // The out-of-image record after the bad field is never reached.
         host.Terminal.SetText(Lines(
             {Record(0, 1, {0x11}), c.line, Record(4, 0, {0xFF, 0xFF}), Record(0, 0, {1}), Eof}));
@@ -284,9 +268,7 @@ TEST(BuildFlashImage, FieldThatIsNotHexRaisesAfterPlacingWhatCameBefore) {
         } catch (const EConvertError& e) {
             EXPECT_EQ(e.what(), c.error);
         }
-        EXPECT_EQ(Placed(state.FlashImage),
-                  (std::vector<std::pair<std::int64_t, std::string>>{{1, "11"}}));
-        EXPECT_EQ(host.Gauge.Progress(), 1);
+        EXPECT_EQ(state.FlashImage, "previous");
         EXPECT_TRUE(host.Beeps.empty());
         EXPECT_FALSE(state.PreparationRunning);
     }
@@ -389,12 +371,23 @@ TEST(ButtonOpenHexClick, FilesThatCannotBeUsed) {
     EXPECT_EQ(host.Messages.back(), std::string(TooLargePrefix) + "huge.hex");
     EXPECT_EQ(host.Terminal.Text(), "kept");
 
-    // An empty file: the gauge's range error, with the text emptied.
-    host.HexFileToChoose = dir.Write("empty.hex", "");
-    EXPECT_THROW(ButtonOpenHexClick(host, state), EGaugeRange);
-    EXPECT_TRUE(host.Terminal.Empty());
-    EXPECT_EQ(state.FlashImage, "previous");
-    EXPECT_FALSE(state.PreparationRunning);
+    // Files that place no data: refused by name, the image and the status as they were.
+    host.Status = "kept status";
+    for (const auto& [name, content] : std::vector<std::pair<std::string, std::string>>{
+             {"empty.hex", ""},
+             {"srec.hex", "S00F000068656C6C6F202020202000003C\r\nS11F00007C0802A6900100049421FFF0"
+                          "7C6C1B787C8C23783C6000003863000026\r\nS9030000FC\r\n"},
+             {"blank.hex", "\r\n\r\n"},
+         }) {
+        host.HexFileToChoose = dir.Write(name, content);
+        host.Beeps.clear();
+        ButtonOpenHexClick(host, state);
+        EXPECT_EQ(host.Messages.back(), std::string(NoDataPrefix) + ": " + name);
+        EXPECT_EQ(host.Beeps, std::vector<unsigned>{mbError}) << name;
+        EXPECT_EQ(state.FlashImage, "previous") << name;
+        EXPECT_EQ(host.Status, "kept status") << name;
+        EXPECT_FALSE(state.PreparationRunning);
+    }
 }
 
 TEST(ButtonOpenHexClick, GarbageNeverEscapesTheImage) {

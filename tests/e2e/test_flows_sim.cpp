@@ -480,6 +480,22 @@ TEST_F(FlowsOnSim, CtrlDelIsIgnoredInTheFirstUnitAndStopsTheWriteAtItsNextCheck)
     EXPECT_EQ(Count(frames, "g0101;"), 0);
 }
 
+TEST_F(FlowsOnSim, CtrlDelQueuedDuringAUnitIsSeenAtTheNextUnitStart) {
+    // Every throttled pass comes too soon to handle input: the key waits in the queue until
+    // the unit start, whose pass is never skipped.
+    Start({"--geometry", "2,16,3"});
+    State.FlashImage = PatternImage(96);
+    Host.SkipThrottledPasses = true;
+    Host.OnPendingInput = [&] { AbortCommand(Ctx); }; // ignored while the gauge is at 0
+    ButtonWriteClick(Ctx);
+    EXPECT_EQ(Host.Messages, std::vector<std::string>{AbortMessage});
+    EXPECT_EQ(Host.Gauge.Progress(), 1);
+    const auto frames = Frames();
+    EXPECT_EQ(Count(frames, "g0400000004;"), 1);
+    EXPECT_EQ(Count(frames, Protocol::EraseFrame(32)), 0);
+    EXPECT_EQ(Count(frames, "g0606;"), 2);
+}
+
 TEST_F(FlowsOnSim, CtrlDelIsSeenAfterAFailedTry) {
     Start({"--geometry", "1,16,3", "--fail-write", "3"});
     State.FlashImage = PatternImage(48);

@@ -515,11 +515,14 @@ int TMainForm::BaudRateIndex() {
 }
 
 void TMainForm::ProcessPendingInput() {
-    const std::int64_t now = Platform::CoarseMilliseconds();
-    if (now - LastPendingInput < PendingInputIntervalMs) {
+    if (Platform::CoarseMilliseconds() - LastPendingInput < PendingInputIntervalMs) {
         return;
     }
-    LastPendingInput = now;
+    ProcessAllPendingInput();
+}
+
+void TMainForm::ProcessAllPendingInput() {
+    LastPendingInput = Platform::CoarseMilliseconds();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

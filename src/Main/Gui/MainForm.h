@@ -90,6 +90,7 @@ public:
     std::string PortText() override;
     int BaudRateIndex() override;
     void ProcessPendingInput() override;
+    void ProcessAllPendingInput() override;
     void BringToFront() override;
     void ShowMessage(const std::string& text) override;
     void MessageBeep(unsigned type) override;
