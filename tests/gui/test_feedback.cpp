@@ -1,8 +1,11 @@
 // Message boxes, the full-stop rule of general error reporting, and the sounds.
 #include <QAbstractButton>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
@@ -73,6 +76,49 @@ TEST(MessageBox, KeepsLineBreaksAndLeadingBlanksWithoutIcon) {
         return label->text() == box->text() && label->textFormat() == Qt::PlainText;
     });
     EXPECT_TRUE(shownAsIs);
+}
+
+// The completion message as the write shows it: three lines, the second the longest.
+const char* const CompletionText =
+    "                                         Мікропрограма успішно завантажена в 12:04:36\r\n"
+    "Після запису необхідно провести процедуру встановлення початкових установок (при "
+    "наявності)\r\n                  Після запису необхідно провести встановлення "
+    "конфігурації (при наявності)";
+
+// The box shown without its modal loop; the label that carries the text.
+struct TShownBox {
+    explicit TShownBox(const std::string& text) : Box(TFeedback::MessageBox(text)) {
+        Box->show();
+        QApplication::processEvents();
+        Label = Box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    }
+    int ScreenWidth() const { return Box->screen()->availableGeometry().width(); }
+    std::unique_ptr<QMessageBox> Box;
+    QLabel* Label = nullptr;
+};
+
+TEST(MessageBox, EachLineWholeAndTheBoxAsWideAsTheLongest) {
+    const TShownBox shown(CompletionText);
+    ASSERT_NE(shown.Label, nullptr);
+    EXPECT_FALSE(shown.Label->wordWrap());
+    const QFontMetrics metrics(shown.Label->font());
+    int longest = 0;
+    for (const QString& line : shown.Box->text().split(QLatin1Char('\n'))) {
+        longest = std::max(longest, metrics.horizontalAdvance(line));
+    }
+    ASSERT_GT(longest, 500); // wider than a message box allows by itself
+    EXPECT_GE(shown.Label->contentsRect().width(), longest);
+    EXPECT_LT(shown.Label->height(), 4 * metrics.lineSpacing()); // three lines, none wrapped
+    EXPECT_LE(shown.Box->frameGeometry().width(), shown.ScreenWidth());
+    // No wider than it must be: the longest line plus the box's margins.
+    EXPECT_LT(shown.Box->width(), longest + 100);
+}
+
+TEST(MessageBox, OnlyALineWiderThanTheScreenWraps) {
+    const TShownBox shown(std::string(200, 'W') + "\r\n" + std::string(400, 'W'));
+    ASSERT_NE(shown.Label, nullptr);
+    EXPECT_TRUE(shown.Label->wordWrap());
+    EXPECT_LE(shown.Box->frameGeometry().width(), shown.ScreenWidth());
 }
 
 TEST(MessageBox, ErrorBoxHasErrorIconAndFullStop) {

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -48,19 +50,61 @@ char32_t LastCodePoint(const std::string& text) {
     return ucs4.isEmpty() ? 0 : ucs4.back();
 }
 
-// A box centred on the screen it appears on, whatever its final size turns out to be.
+// A box centred on the screen it appears on, whatever its final size turns out to be,
+// whose text keeps its lines: QMessageBox wraps any text wider than about 500 pixels, which
+// breaks the program's messages mid-line.  Here the box grows to its longest line and
+// wraps only a line wider than the screen.
 class TCentredMessageBox : public QMessageBox {
 public:
     using QMessageBox::QMessageBox;
 
+    bool event(QEvent* event) override {
+        const bool result = QMessageBox::event(event);
+        switch (event->type()) {
+        case QEvent::LayoutRequest:
+        case QEvent::FontChange:
+        case QEvent::StyleChange:
+            KeepLines();
+            break;
+        default:
+            break;
+        }
+        return result;
+    }
+
 protected:
     void showEvent(QShowEvent* event) override {
         QMessageBox::showEvent(event);
+        KeepLines();
         if (const QScreen* screen = this->screen()) {
             QRect frame = frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());
             move(frame.topLeft());
         }
+    }
+
+private:
+    void KeepLines() {
+        auto* label = findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        const QScreen* screen = this->screen();
+        if (!isVisible() || label == nullptr || screen == nullptr) {
+            return;
+        }
+        const int frameWidth = frameGeometry().width() - width();
+        const int widest = screen->availableGeometry().width() - frameWidth;
+        label->setWordWrap(false);
+        layout()->activate();
+        int boxWidth = layout()->totalMinimumSize().width();
+        if (boxWidth > widest) {
+            label->setWordWrap(true);
+            boxWidth = widest;
+        }
+        const int boxHeight = layout()->hasHeightForWidth()
+                                  ? layout()->totalHeightForWidth(boxWidth)
+                                  : layout()->totalMinimumSize().height();
+        setFixedSize(boxWidth, boxHeight);
+        // The changes above ask for another layout pass, which would size the box again.
+        QCoreApplication::removePostedEvents(this, QEvent::LayoutRequest);
     }
 };
 
