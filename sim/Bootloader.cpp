@@ -136,7 +136,7 @@ bool Bootloader::Perform(Command command, std::string_view args, Outcome& outcom
         return true;
     case Command::Describe:
         ++counts_.Describes;
-        outcome.reply = MakeReply("83" + options_.Description);
+        outcome.reply = MakeReply("83" + InstalledVersion().value_or(options_.Description));
         return true;
     case Command::Erase: {
         const long address = args.size() == 6 ? HexValue(args) : -1;
@@ -202,6 +202,26 @@ bool Bootloader::Perform(Command command, std::string_view args, Outcome& outcom
         break;
     }
     return false;
+}
+
+std::optional<std::string> Bootloader::InstalledVersion() const {
+    // A firmware carries its version stamp behind the marker 55 AA AA 55 as six digits.
+    static constexpr std::uint8_t Marker[] = {0x55, 0xAA, 0xAA, 0x55};
+    constexpr std::size_t Digits = 6;
+    auto at = flash_.begin();
+    while (true) {
+        at = std::search(at, flash_.end(), std::begin(Marker), std::end(Marker));
+        if (at == flash_.end()) {
+            return std::nullopt;
+        }
+        const auto stamp = at + std::size(Marker);
+        if (flash_.end() - stamp >= static_cast<long>(Digits) &&
+            std::all_of(stamp, stamp + Digits,
+                        [](std::uint8_t b) { return b >= '0' && b <= '9'; })) {
+            return std::string(stamp, stamp + Digits);
+        }
+        ++at;
+    }
 }
 
 std::string Bootloader::Corrupt(std::string reply) {

@@ -6,6 +6,7 @@
 #include "Options.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,9 @@ public:
 
 private:
     bool Perform(Command command, std::string_view args, Outcome& outcome);
+    // The version stamp of the firmware in the flash, when one has been written there;
+    // otherwise the describe reply gives the --version / --describe text.
+    std::optional<std::string> InstalledVersion() const;
     std::string Corrupt(std::string reply);
 
     SimOptions options_;

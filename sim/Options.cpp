@@ -190,7 +190,9 @@ Plays the TARVEX-6 bootloader on a new pseudo-terminal and prints "READY <pty pa
 Instrument:
   --geometry BPE,BS,EC    blocks per erase, block size, erase count (default 1,64,1024)
   --loader-version XX     bootloader version in the identify reply (default 02)
-  --version VVVVVV        installed firmware version, the describe text (default 241003)
+  --version VVVVVV        installed firmware version, the describe text (default 241003),
+                          until a firmware with a version block (55 AA AA 55 and six
+                          digits) is written: then its digits
   --describe TEXT         raw describe text instead; \n \r \t \\ \0 \xHH are unescaped
   --link PATH             make PATH a symlink to the pty while running
 

@@ -272,6 +272,26 @@ TEST(SimFlash, EraseWriteCommitPlaceBlocksByGeometry) {
     EXPECT_NE(log.find(" TX g8484;"), std::string::npos);
 }
 
+TEST(SimFlash, DescribeGivesTheVersionBlockOnceOneIsWritten) {
+    SimProcess sim({"--geometry", "1,16,2", "--version", "241003"});
+    HostPort port(sim.Path(), B115200);
+    const auto write = [&](const std::string& address, const std::string& block) {
+        for (const std::string& payload : {"04" + address, "0501" + block, std::string("06")}) {
+            port.Send(Frame(payload));
+            ASSERT_EQ(port.ReadReply().substr(0, 3), "g8" + payload.substr(1, 1));
+        }
+    };
+    const auto describe = [&] { return port.Exchange(Frame("03")); };
+    EXPECT_EQ(describe(), Frame("83241003")); // blank flash: the --version text
+    // A marker without six digits behind it is no version block.
+    write("000000", "55AAAA553234313030" + std::string(14, 'F'));
+    EXPECT_EQ(describe(), Frame("83241003"));
+    // The built-in firmware's block: marker, "241004", 02 00.
+    write("000010", "FFFF55AAAA55323431303034020000FF");
+    EXPECT_EQ(describe(), Frame("83241004"));
+    EXPECT_EQ(sim.Stop(), 0);
+}
+
 TEST(SimLine, PacesRepliesAtTheHostsSpeed) {
     // "g83" + 94 characters + sum + ";" = 100 bytes: 104 ms at 9600 bit/s, 8.7 ms at 115200.
     const std::string text(94, 'D');
