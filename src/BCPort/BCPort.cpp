@@ -4,7 +4,9 @@
 #include <optional>
 
 #include "ComOs.h"
+#include "ComThread.h"
 #include "ComTiming.h"
+#include "ComUiThread.h"
 
 namespace {
 constexpr std::uint32_t RateTable[15] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
@@ -74,8 +76,11 @@ TBComPort::~TBComPort() {
     try {
         Close();
     } catch (const EComPort&) {
-        // The port goes away with the component; the device is closed regardless.
+        // The port goes away with the component; the thread and the device end regardless.
+        StopEventThread();
+        EventWindow_.reset();
         Os->CloseDevice();
+        IsOpen_ = false;
     }
 }
 
@@ -99,7 +104,12 @@ bool TBComPort::Open() {
     IsOpen_ = true;
     try {
         ApplySettings();
-    } catch (const EComPort&) {
+        if (SyncMethod_ == TSyncMethod::smWindowSync) {
+            EventWindow_ = std::make_unique<TComEventWindow>(*this);
+        }
+        EventThread_ = std::make_unique<TComThread>(*this);
+    } catch (...) {
+        EventWindow_.reset();
         Os->CloseDevice();
         IsOpen_ = false;
         throw;
@@ -114,9 +124,21 @@ bool TBComPort::Close() {
     SwitchDTR(false);
     SwitchRTS(false);
     AbortTransfers();
+    StopEventThread();
+    EventWindow_.reset();
     Os->CloseDevice();
     IsOpen_ = false;
     return true;
+}
+
+void TBComPort::StopEventThread() {
+    if (!EventThread_) {
+        return;
+    }
+    // A delivery already waiting for this (the user-interface) thread runs here; one that
+    // would come later is dropped by the stop, so the wait below never needs this thread.
+    EventThread_->ServePending();
+    EventThread_.reset();
 }
 
 void TBComPort::SwitchDTR(bool on) {
@@ -326,6 +348,96 @@ std::int32_t TBComPort::ReceiveString(std::string& text, std::int32_t n) {
     }
     text.resize(done.Count);
     return static_cast<std::int32_t>(done.Count);
+}
+
+// --- Event dispatch ---
+
+void TBComPort::DispatchEvent(TPortEvent e) {
+    switch (e) {
+    case TPortEvent::evError: {
+        std::uint32_t flags = 0;
+        if (!IsOpen_ || !Os->ClearErrors(flags)) {
+            throw EComPort(11);
+        }
+        TComErrors errors = 0;
+        const auto add = [&](std::uint32_t flag, TComError member) {
+            if ((flags & flag) != 0) {
+                errors = static_cast<TComErrors>(errors | ComErrorBit(member));
+            }
+        };
+        add(ComCeFrame, TComError::ceFrame);
+        if (Parity_ != TParity::paNone) {
+            add(ComCeRxParity, TComError::ceRxParity);
+        }
+        add(ComCeOverrun, TComError::ceOverrun);
+        add(ComCeRxOver, TComError::ceRxOver);
+        add(ComCeTxFull, TComError::ceTxFull);
+        add(ComCeBreak, TComError::ceBreak);
+        add(ComCeIoe, TComError::ceIO);
+        add(ComCeMode, TComError::ceMode);
+        if (errors != 0 && OnError) {
+            OnError(*this, errors);
+        }
+        break;
+    }
+    case TPortEvent::evRxChar: {
+        // Asked even without a handler; bytes a transfer already took leave 0, and 0 calls
+        // nothing.
+        const std::int32_t count = InQueueCount();
+        if (count > 0 && OnRxChar) {
+            OnRxChar(*this, count);
+        }
+        break;
+    }
+    case TPortEvent::evTxEmpty:
+        if (OnTxEmpty) {
+            OnTxEmpty(*this);
+        }
+        break;
+    case TPortEvent::evRing:
+        if (OnRing) {
+            OnRing(*this);
+        }
+        break;
+    case TPortEvent::evCTS:
+        if (OnCTSChange) {
+            OnCTSChange(*this, (ReadModemLines() & mlCTS) != 0);
+        }
+        break;
+    case TPortEvent::evDSR:
+        if (OnDSRChange) {
+            OnDSRChange(*this, (ReadModemLines() & mlDSR) != 0);
+        }
+        break;
+    case TPortEvent::evRLSD:
+        if (OnRLSDChange) {
+            OnRLSDChange(*this, (ReadModemLines() & mlRLSD) != 0);
+        }
+        break;
+    case TPortEvent::evRx80Full:
+        if (OnRx80Full) {
+            OnRx80Full(*this);
+        }
+        break;
+    }
+}
+
+void TBComPort::EventWindowProc(std::uint32_t message, std::uint32_t code) {
+    if (message != TComEventWindow::EventMessage || !IsOpen_) {
+        return;
+    }
+    const TPortEventSet events = MaskToPortEvents(code);
+    // Exactly one known code: anything else is ignored.
+    if (events == 0 || (events & (events - 1)) != 0 || PortEventsToMask(events) != code) {
+        return;
+    }
+    try {
+        TComThread::DispatchEvents(*this, events);
+    } catch (...) {
+        if (UiThread_ != nullptr) {
+            UiThread_->ShowException(std::current_exception());
+        }
+    }
 }
 
 std::int32_t TBComPort::InQueueCount() {

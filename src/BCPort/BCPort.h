@@ -20,13 +20,34 @@
 //                     slow rate never cuts a frame.  SendString returns once the bytes have
 //                     left the driver; when not all of them could within the budget it raises
 //                     EComPort 3: a frame is never sent in part without the caller knowing.
+//                     Before it returns SendString waits for the line: until the N bytes'
+//                     own line time at the port's rate and character format (start bit,
+//                     data bits, parity bit, stop bits) has passed since the write began,
+//                     and until the driver reports its output queue empty, polled every
+//                     1 ms at most (a count larger than N says nothing about this write and
+//                     leaves the line time alone).  Both inside the budget above.
 //   Waits use a monotonic clock with sub-millisecond resolution; interrupted system calls
 //   are retried.  With all five values 1 a ReceiveString(40) on a silent line returns empty
 //   after about 41 ms.
+//
+// Events: while the port is open one event thread (TComThread) waits for the line events in
+// WatchedEvents and delivers them to the On* handlers as SyncMethod says:
+//   smThreadSync  the dispatch runs on the user-interface thread (through UiThread) while
+//                 the event thread waits for it; a handler's exception ends the event thread
+//                 silently, the port stays usable.
+//   smWindowSync  one message per event to the receiver on the user-interface thread; the
+//                 event thread waits only until it is taken.  A handler's exception is shown
+//                 with UiThread->ShowException and the thread goes on.
+//   smNone        the dispatch runs on the event thread; an exception ends the thread.
+// Events present together are dispatched in this order: line error, received bytes,
+// transmit queue empty, ring, CTS, DSR, RLSD, input queue 80 % full.  Handlers are set while
+// the port is closed.  Close never waits on the user-interface thread: a dispatch still
+// waiting for it is run by Close itself or dropped.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,9 +81,69 @@ std::uint32_t BaudRateValue(TBaudRate rate);
 
 // Modem input lines: bit 0 CTS, bit 1 DSR, bit 2 RING, bit 3 RLSD.
 using TModemLineSet = std::uint8_t;
+inline constexpr TModemLineSet mlCTS = 1U << 0;
+inline constexpr TModemLineSet mlDSR = 1U << 1;
+inline constexpr TModemLineSet mlRING = 1U << 2;
+inline constexpr TModemLineSet mlRLSD = 1U << 3;
+
+// Line events, in the bit order of TPortEventSet.
+enum class TPortEvent : std::uint8_t {
+    evRxChar,   // a byte was received
+    evTxEmpty,  // the transmit queue became empty
+    evRing,     // the ring indicator was detected
+    evCTS,      // CTS changed
+    evDSR,      // DSR changed
+    evRLSD,     // RLSD (carrier) changed
+    evError,    // a line error occurred
+    evRx80Full, // the input queue is 80 % full
+};
+using TPortEventSet = std::uint8_t;
+constexpr TPortEventSet PortEventBit(TPortEvent e) {
+    return static_cast<TPortEventSet>(1U << static_cast<unsigned>(e));
+}
+inline constexpr TPortEventSet AllPortEvents = 0xFF;
+// The system's event mask (EV_* bits) for a set, and the set of a reported mask; other bits
+// are dropped.
+std::uint32_t PortEventsToMask(TPortEventSet events);
+TPortEventSet MaskToPortEvents(std::uint32_t mask);
+
+// Line errors, in the bit order of TComErrors.
+enum class TComError : std::uint8_t {
+    ceFrame,
+    ceRxParity,
+    ceOverrun,
+    ceBreak,
+    ceIO,
+    ceMode,
+    ceRxOver,
+    ceTxFull
+};
+using TComErrors = std::uint8_t;
+constexpr TComErrors ComErrorBit(TComError e) {
+    return static_cast<TComErrors>(1U << static_cast<unsigned>(e));
+}
+
+enum class TThreadPriority : std::uint8_t {
+    tpIdle,
+    tpLowest,
+    tpLower,
+    tpNormal,
+    tpHigher,
+    tpHighest,
+    tpTimeCritical
+};
 
 class TBComPort;
 class TComOs;
+class TComThread;
+class TComUiThread;
+class TComEventWindow;
+
+// Event handler types; the first argument is the component.
+using TNotifyEvent = std::function<void(TBComPort& sender)>;
+using TRxCharEvent = std::function<void(TBComPort& sender, std::int32_t count)>;
+using TComSignalEvent = std::function<void(TBComPort& sender, bool state)>;
+using TComErrorEvent = std::function<void(TBComPort& sender, TComErrors errors)>;
 
 class TComTimeouts {
 public:
@@ -121,6 +202,31 @@ public:
     std::int32_t InQueueCount();
     TModemLineSet ReadModemLines();
 
+    // Where smThreadSync and smWindowSync run the handlers; not owned, outlives the
+    // component.  Without one their dispatches wait until Close.
+    void SetUiThread(TComUiThread* ui) { UiThread_ = ui; }
+    TComUiThread* UiThread() const { return UiThread_; }
+    TPortEventSet WatchedEvents() const { return WatchedEvents_; }
+    TThreadPriority ThreadPriority() const { return ThreadPriority_; }
+    // The event thread while the port is open, else none.
+    TComThread* EventThread() const { return EventThread_.get(); }
+    // The smWindowSync receiver while the port is open in that mode, else none.
+    TComEventWindow* EventWindow() const { return EventWindow_.get(); }
+    // The receiver's message procedure: message 1025 with an event code (an EV_* bit) runs
+    // that event's dispatch step while the port is open; other messages and codes do nothing.
+    // An exception is shown through the user-interface side and does not leave.
+    void EventWindowProc(std::uint32_t message, std::uint32_t code);
+
+    // Event properties.
+    TRxCharEvent OnRxChar;
+    TNotifyEvent OnTxEmpty;
+    TNotifyEvent OnRing;
+    TComSignalEvent OnCTSChange;
+    TComSignalEvent OnDSRChange;
+    TComSignalEvent OnRLSDChange;
+    TComErrorEvent OnError;
+    TNotifyEvent OnRx80Full;
+
     // Published properties.
     TBaudRate BaudRate() const { return BaudRate_; }
     void SetBaudRate(TBaudRate v);
@@ -145,6 +251,9 @@ public:
 
 private:
     friend class TComTimeouts;
+    friend class TComThread;
+    void DispatchEvent(TPortEvent e);
+    void StopEventThread();
     void ApplySettings();
     void ApplyBufferSizes();
     void ApplyLineSettings();
@@ -156,6 +265,9 @@ private:
     TBaudRate BaudRate_ = TBaudRate::br9600;
     TByteSize ByteSize_ = TByteSize::bs8;
     bool IsOpen_ = false;
+    TThreadPriority ThreadPriority_ = TThreadPriority::tpNormal;
+    TPortEventSet WatchedEvents_ = AllPortEvents;
+    std::unique_ptr<TComThread> EventThread_;
     std::int32_t InBufSize_ = 2048;
     std::int32_t OutBufSize_ = 2048;
     TParity Parity_ = TParity::paNone;
@@ -163,4 +275,6 @@ private:
     TStopBits StopBits_ = TStopBits::sb1;
     TSyncMethod SyncMethod_ = TSyncMethod::smThreadSync;
     TComTimeouts Timeouts_{this};
+    std::unique_ptr<TComEventWindow> EventWindow_;
+    TComUiThread* UiThread_ = nullptr;
 };

@@ -284,6 +284,9 @@ public:
 
     TComOpenResult OpenDevice(const std::string& port) override {
         CloseDevice();
+        if (port.empty()) {
+            return TComOpenResult::NotFound; // no port chosen: none to open
+        }
         const std::string path = !port.empty() && port[0] == '/' ? port : "/dev/" + port;
         int fd = -1;
         do {

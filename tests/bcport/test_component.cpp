@@ -53,8 +53,11 @@ TEST(ComponentRecorded, InitialValuesAndNothingSentBeforeOpen) {
 TEST(ComponentRecorded, OpenAppliesBuffersLineAndTimeoutsInOrder) {
     Recorded r;
     EXPECT_TRUE(r.Port->Open());
-    EXPECT_EQ(r.Os->Calls, (Calls{"OpenDevice COM2", "SetupBuffers 2048 2048", "ApplyLineSettings",
-                                  "ApplyTimeouts"}));
+    // Then the event thread: its wait, and the mask of all eight events (EV_RXCHAR, EV_TXEMPTY,
+    // EV_CTS, EV_DSR, EV_RLSD, EV_ERR, EV_RING, EV_RX80FULL).
+    EXPECT_EQ(r.Os->CallsNow(),
+              (Calls{"OpenDevice COM2", "SetupBuffers 2048 2048", "ApplyLineSettings",
+                     "ApplyTimeouts", "CreateEventWait", "SetEventMask 1469"}));
     r.Os->Forget();
     EXPECT_TRUE(r.Port->Open()); // already open: nothing is re-applied
     EXPECT_EQ(r.Os->Calls, Calls{});
@@ -248,7 +251,8 @@ TEST(ComponentRecorded, CloseDropsDtrAndRtsBeforeClosingDevice) {
     r.Port->Open();
     r.Os->Forget();
     EXPECT_TRUE(r.Port->Close());
-    EXPECT_EQ(r.Os->Calls, (Calls{"Escape 6", "Escape 4", "Purge", "CloseDevice"}));
+    EXPECT_EQ(r.Os->Calls, (Calls{"Escape 6", "Escape 4", "Purge", "SetEventMask 0",
+                                  "DiscardQueues", "CloseDevice"}));
     EXPECT_FALSE(r.Port->IsOpen());
 }
 
@@ -264,7 +268,8 @@ TEST(ComponentRecorded, CloseFailureLeavesPortOpenAndRetryStartsOver) {
         r.Os->Failing.clear();
         r.Os->Forget();
         EXPECT_TRUE(r.Port->Close());
-        EXPECT_EQ(r.Os->Calls, (Calls{"Escape 6", "Escape 4", "Purge", "CloseDevice"}));
+        EXPECT_EQ(r.Os->Calls, (Calls{"Escape 6", "Escape 4", "Purge", "SetEventMask 0",
+                                      "DiscardQueues", "CloseDevice"}));
     }
 }
 
@@ -344,7 +349,8 @@ TEST(ComponentRecorded, DestructionClosesThePort) {
         port.Open();
         os->Forget();
     }
-    EXPECT_EQ(seen, (Calls{"Escape 6", "Escape 4", "Purge", "CloseDevice"}));
+    EXPECT_EQ(seen, (Calls{"Escape 6", "Escape 4", "Purge", "SetEventMask 0", "DiscardQueues",
+                           "CloseDevice"}));
 }
 
 } // namespace

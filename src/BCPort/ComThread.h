@@ -1,0 +1,109 @@
+// TComThread: the event thread of an open TBComPort, and TComEventWindow, the receiver of
+// its messages in smWindowSync mode.
+//
+// The thread waits for line events with the OS layer's event wait and delivers each
+// completed wait by the port's SyncMethod.  A delivery to the user-interface thread goes
+// through a TComSyncChannel: the request is posted with the port's TComUiThread and the
+// event thread waits until it has been taken (smWindowSync) or has run (smThreadSync), or
+// until the thread is told to stop.  Whoever serves the channel first runs the request:
+// the posted call, or the port's Close, which serves it before stopping the thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "BCPort.h"
+
+class TComEventWait;
+
+class TComSyncChannel : public std::enable_shared_from_this<TComSyncChannel> {
+public:
+    // Event thread: hands `call` to the user-interface thread and waits.  With `replyFirst`
+    // the wait ends as soon as the call is taken and the call's exception is shown through
+    // `ui`; otherwise it ends when the call has run and its exception is rethrown here.
+    // False when the channel was stopped first (the call then never runs, or runs on
+    // without anyone waiting for it).
+    bool Run(TComUiThread* ui, std::function<void()> call, bool replyFirst);
+    // Any thread that is the user-interface thread: runs the call waiting to be taken, if any.
+    void Serve();
+    // Releases a waiting Run and makes later ones return false at once.
+    void Stop();
+
+private:
+    struct TRequest {
+        std::function<void()> Call;
+        bool ReplyFirst = false;
+        bool Done = false;
+        std::exception_ptr Error;
+        TComUiThread* Ui = nullptr;
+    };
+
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::shared_ptr<TRequest> Pending;
+    bool Stopping = false;
+};
+
+class TComThread {
+public:
+    // Starts the event thread of the open `port`: sets the event mask of WatchedEvents,
+    // prepares the wait and runs Execute.  Raises std::system_error when the wait's objects
+    // or the thread cannot be created; nothing is left running then.
+    explicit TComThread(TBComPort& port);
+    // SignalStop, then waits until the thread has ended.
+    ~TComThread();
+    TComThread(const TComThread&) = delete;
+    TComThread& operator=(const TComThread&) = delete;
+
+    // Sets the stop signal and yields the processor once.
+    void SignalStop();
+    // Runs a delivery that waits for the user-interface thread, on the calling thread.
+    void ServePending() { Channel->Serve(); }
+
+    // Events of the last completed wait.
+    TPortEventSet OccurredEvents() const { return OccurredEvents_.load(); }
+    // True once Execute has returned (stopped, failed for good, or ended by an exception).
+    bool Finished() const;
+    // Waits until Finished or `limitMs` has passed; returns Finished.
+    bool WaitFinished(std::uint32_t limitMs);
+    // The thread's own CPU clock, for measurements.
+    std::thread::native_handle_type NativeHandle() { return Thread.native_handle(); }
+
+    // Calls the handlers of `port` for `events` in the fixed order; stops early when a
+    // handler closed the port.  Static: a handler may close the port and so end this thread.
+    static void DispatchEvents(TBComPort& port, TPortEventSet events);
+    // One message per event, in the order of DispatchEvents, to the port's EventWindow.
+    // False when the thread was told to stop meanwhile.
+    bool SendEventMessages(TPortEventSet events);
+
+private:
+    void Execute();
+    void WayOut(bool discardQueues);
+
+    TBComPort& ComPort;
+    std::atomic<TPortEventSet> OccurredEvents_{0};
+    std::unique_ptr<TComEventWait> StopAndWait; // the event wait with its stop signal
+    std::shared_ptr<TComSyncChannel> Channel;
+    mutable std::mutex FinishedLock;
+    std::condition_variable FinishedChanged;
+    bool Finished_ = false;
+    std::thread Thread;
+};
+
+// The hidden receiver of smWindowSync: exists while the port is open in that mode.
+class TComEventWindow {
+public:
+    explicit TComEventWindow(TBComPort& port) : Port(port) {}
+    // The message the event thread sends, with an event's EV_* code as first parameter.
+    static constexpr std::uint32_t EventMessage = 1025;
+    void Receive(std::uint32_t message, std::uint32_t code) { Port.EventWindowProc(message, code); }
+
+private:
+    TBComPort& Port;
+};
