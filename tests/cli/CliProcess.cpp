@@ -1,0 +1,125 @@
+#include "CliProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#ifndef TARVEX_CLI_PATH
+#error "TARVEX_CLI_PATH must name the tarvex6-flash binary"
+#endif
+
+std::string CliBinaryPath() {
+    return TARVEX_CLI_PATH;
+}
+
+TCliProcess::TCliProcess(const std::vector<std::string>& args) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const std::string binary = CliBinaryPath();
+    std::vector<std::string> copies(args);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(binary.c_str()));
+    for (auto& a : copies) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    Pid = fork();
+    if (Pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (Pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    OutReader = std::thread([this, fd = out[0]] { Read(fd, Out, OutClosed); });
+    ErrReader = std::thread([this, fd = err[0]] { Read(fd, Err, ErrClosed); });
+}
+
+TCliProcess::~TCliProcess() {
+    if (!ExitCode) {
+        Wait(std::chrono::milliseconds(0));
+    }
+    if (OutReader.joinable()) {
+        OutReader.join();
+    }
+    if (ErrReader.joinable()) {
+        ErrReader.join();
+    }
+}
+
+void TCliProcess::Read(int fd, std::string& into, bool& closed) {
+    char buffer[4096];
+    while (true) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        const std::lock_guard guard(Lock);
+        if (n <= 0) {
+            closed = true;
+            Changed.notify_all();
+            break;
+        }
+        into.append(buffer, static_cast<std::size_t>(n));
+        Changed.notify_all();
+    }
+    close(fd);
+}
+
+std::optional<std::string> TCliProcess::NextLine(std::chrono::milliseconds limit) {
+    std::unique_lock guard(Lock);
+    std::optional<std::string> line;
+    Changed.wait_for(guard, limit, [&] {
+        const std::size_t end = Out.find('\n', OutLinesTaken);
+        if (end != std::string::npos) {
+            line = Out.substr(OutLinesTaken, end - OutLinesTaken);
+            OutLinesTaken = end + 1;
+            return true;
+        }
+        return OutClosed;
+    });
+    return line;
+}
+
+void TCliProcess::Interrupt() {
+    kill(Pid, SIGINT);
+}
+
+TCliRun TCliProcess::Wait(std::chrono::milliseconds limit) {
+    if (!ExitCode) {
+        // The command has ended when both of its outputs are closed.
+        bool ended = false;
+        {
+            std::unique_lock guard(Lock);
+            ended = Changed.wait_for(guard, limit, [&] { return OutClosed && ErrClosed; });
+        }
+        if (!ended) {
+            kill(Pid, SIGKILL);
+        }
+        int status = 0;
+        waitpid(Pid, &status, 0);
+        ExitCode = !ended ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (OutReader.joinable()) {
+        OutReader.join();
+    }
+    if (ErrReader.joinable()) {
+        ErrReader.join();
+    }
+    const std::lock_guard guard(Lock);
+    return {*ExitCode, Out, Err};
+}
+
+TCliRun RunCli(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
+    TCliProcess process(args);
+    return process.Wait(limit);
+}

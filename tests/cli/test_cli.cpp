@@ -1,0 +1,357 @@
+// tarvex6-flash end to end: the real command, the real serial component on pseudo-terminals
+// and the instrument simulator, judged by what the simulator received and recorded.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "BuiltinFirmware.h"
+#include "CliProcess.h"
+#include "FlashImage.h"
+#include "MiniJson.h"
+#include "QuietHost.h"
+#include "SimProcess.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string Corpus = TARVEX_HEX_CORPUS;
+
+// The image the window builds from a HEX text.
+std::string BuildImage(const std::string& text) {
+    TQuietHost host;
+    TProgramState state;
+    host.Terminal.SetText(text);
+    if (!PrepareFlashImage(host, state)) {
+        throw std::runtime_error("the text did not build");
+    }
+    return std::move(state.FlashImage);
+}
+
+const std::string& BuiltinImage() {
+    static const std::string image = BuildImage(std::string(BuiltinFirmwareText()));
+    return image;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// `count` bytes of a hex-text image from byte `first`.
+std::string ImageBytes(const std::string& image, std::size_t first, std::size_t count) {
+    std::string bytes;
+    for (std::size_t a = first; a < first + count; ++a) {
+        bytes += static_cast<char>(std::stoi(image.substr(2 * a, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
+std::vector<TJson> JsonLines(const std::string& out) {
+    std::vector<TJson> lines;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        const std::size_t end = out.find('\n', start);
+        EXPECT_NE(end, std::string::npos) << "the last line has no end";
+        const std::string line = out.substr(start, end - start);
+        lines.push_back(TJsonReader::Parse(line)); // throws, failing the test, when not JSON
+        start = end == std::string::npos ? out.size() : end + 1;
+    }
+    return lines;
+}
+
+// The result objects of a JSON stream, by port.
+std::map<std::string, TJson> Results(const std::vector<TJson>& lines) {
+    std::map<std::string, TJson> results;
+    for (const auto& l : lines) {
+        if (l["event"].String == "result") {
+            EXPECT_TRUE(results.emplace(l["port"].String, l).second) << "two results for a port";
+        }
+    }
+    return results;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+const char* const WriteNoAnswer =
+    "Не визначино, для усунення причин:\r\n- прилад повинен бути включеним;\r\n- розвернути "
+    "роз`єм програмування;\r\n- ввести пароль;\r\n- перевірити вибір немеру СОМ.";
+
+// A temporary folder removed with the test.
+struct TTempDir {
+    std::string Path;
+    TTempDir() {
+        char pattern[] = "/tmp/tarvex-cli-XXXXXX";
+        Path = mkdtemp(pattern);
+    }
+    ~TTempDir() { std::filesystem::remove_all(Path); }
+};
+
+} // namespace
+
+TEST(FlashCommand, FlashesTheBuiltInFirmwareAndReportsInJson) {
+    TSimProcess sim({}); // 64 KiB: 1024 units of one 64-byte block, reports 241003
+    const TCliRun run = RunCli({"--json", sim.PtyPath()});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    sim.Stop();
+    EXPECT_EQ(sim.Flash(), ImageBytes(BuiltinImage(), 0, 65536));
+    EXPECT_EQ(sim.SummaryCount("resets"), 2);
+
+    const auto lines = JsonLines(run.Out);
+    ASSERT_GE(lines.size(), 2u);
+    double lastElapsed = -1;
+    std::int64_t lastBytes = 0;
+    std::size_t progress = 0;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        const TJson& p = lines[i];
+        ASSERT_EQ(p["event"].String, "progress") << i;
+        EXPECT_EQ(p["port"].String, sim.PtyPath());
+        const std::string phase = p["phase"].String;
+        EXPECT_TRUE(phase == "identify" || phase == "erase" || phase == "write" ||
+                    phase == "commit")
+            << phase;
+        // At most ten a second: the elapsed times, in milliseconds, lie 100 ms apart.
+        EXPECT_GE(p["elapsed"].Number - lastElapsed, 0.099) << i;
+        EXPECT_GE(p["bytes"].Int(), lastBytes) << i;
+        EXPECT_LE(p["bytes"].Int(), 65536);
+        EXPECT_EQ(p["pauses"].Array.size(), 3u);
+        for (const char* key : {"unit", "units", "block", "blocks", "tries", "failed_tries",
+                                "total_bytes", "percent"}) {
+            EXPECT_EQ(p[key].Kind, TJson::TKind::Number) << key;
+        }
+        lastElapsed = p["elapsed"].Number;
+        lastBytes = p["bytes"].Int();
+        ++progress;
+    }
+    EXPECT_GE(progress, 2u);
+
+    const TJson& r = lines.back();
+    EXPECT_EQ(r["event"].String, "result");
+    EXPECT_EQ(r["port"].String, sim.PtyPath());
+    EXPECT_EQ(r["outcome"].String, "flashed");
+    EXPECT_EQ(r["exit_code"].Int(), 0);
+    EXPECT_EQ(r["installed_version"].String, "241003");
+    EXPECT_EQ(r["geometry"]["loader_version"].String, "02");
+    EXPECT_EQ(r["geometry"]["blocks_per_erase"].Int(), 1);
+    EXPECT_EQ(r["geometry"]["block_size"].Int(), 64);
+    EXPECT_EQ(r["geometry"]["erase_count"].Int(), 1024);
+    EXPECT_EQ(r["bytes"].Int(), 65536);
+    // Every frame is accepted once; everything else was a failed try.
+    EXPECT_EQ(r["tries"].Int() - r["failed_tries"].Int(), 3 * 1024);
+    EXPECT_FALSE(r["in_bootloader"].Bool);
+    EXPECT_GE(r["seconds"].Number, lastElapsed);
+    EXPECT_TRUE(Contains(r["message"].String, "Мікропрограма успішно завантажена в "));
+}
+
+TEST(FlashCommand, WritesAHexFileFromTheCorpus) {
+    const std::string file = Corpus + "/pic18f4550-mpasm-adc.hex";
+    TSimProcess sim({"--geometry", "1,64,16", "--version", "000001"});
+    const TCliRun run = RunCli({"--hex", file, sim.PtyPath()});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, sim.PtyPath() + "  flashed: 1.0 KiB")) << run.Out;
+    sim.Stop();
+    EXPECT_EQ(sim.Flash(), ImageBytes(BuildImage(ReadText(file)), 0, 1024));
+}
+
+TEST(FlashCommand, TheVersionGateRefusesUnlessForced) {
+    struct TCase {
+        const char* Installed;
+        bool Force;
+        int Exit;
+        const char* Message; // on stderr for a refusal
+    } cases[] = {
+        {"241004", false, 4, "Дана версія вже записана в прилад!"},
+        {"241005", false, 4, "В прилад вже записана новіша версія!"},
+        {"24100", false, 4, "Невідомо що то є!"},
+        {"241004", true, 0, nullptr},
+        {"241005", true, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Installed) + (c.Force ? " --force" : ""));
+        TSimProcess sim({"--geometry", "1,64,4", "--version", c.Installed});
+        std::vector<std::string> args = {sim.PtyPath()};
+        if (c.Force) {
+            args.insert(args.begin(), "--force");
+        }
+        const TCliRun run = RunCli(args);
+        EXPECT_EQ(run.ExitCode, c.Exit) << run.Out << run.Err;
+        sim.Stop();
+        // Refused or written, the instrument is restarted: two restart frames.
+        EXPECT_EQ(sim.SummaryCount("resets"), 2);
+        if (c.Message) {
+            EXPECT_TRUE(Contains(run.Err, c.Message)) << run.Err;
+            EXPECT_EQ(sim.SummaryCount("erases"), 0);
+        } else {
+            EXPECT_EQ(sim.Flash(), ImageBytes(BuiltinImage(), 0, 256));
+        }
+    }
+}
+
+TEST(FlashCommand, NoAnswerAndAnUnknownBootloaderEndWithThree) {
+    struct TCase {
+        std::vector<std::string> Sim;
+        const char* Outcome;
+        std::string Message;
+        bool InBootloader;
+    } cases[] = {
+        {{"--no-answer"}, "no-answer", WriteNoAnswer, false},
+        {{"--loader-version", "03"},
+         "unsupported-loader",
+         "03 - невідома версія завантажувача мікроконтролера",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Outcome);
+        TSimProcess sim(c.Sim);
+        const TCliRun run = RunCli({"--json", sim.PtyPath()});
+        EXPECT_EQ(run.ExitCode, 3) << run.Err;
+        const auto results = Results(JsonLines(run.Out));
+        ASSERT_EQ(results.count(sim.PtyPath()), 1u);
+        const TJson& r = results.at(sim.PtyPath());
+        EXPECT_EQ(r["outcome"].String, c.Outcome);
+        EXPECT_EQ(r["exit_code"].Int(), 3);
+        EXPECT_EQ(r["message"].String, c.Message);
+        EXPECT_EQ(r["in_bootloader"].Bool, c.InBootloader);
+        sim.Stop();
+        EXPECT_EQ(sim.SummaryCount("erases"), 0);
+    }
+}
+
+TEST(FlashCommand, TheFourHundredthFailedTryStopsTheWriteWithItsAddress) {
+    // Each frame is ignored 100 times: the first unit's erase, write and commit give 300
+    // failed tries, the second unit's erase (at 0x40) the hundredth more.
+    TSimProcess sim({"--geometry", "1,64,4", "--fail-erase", "100", "--fail-write", "100",
+                     "--fail-commit", "100"});
+    const TCliRun run = RunCli({"--json", sim.PtyPath()});
+    EXPECT_EQ(run.ExitCode, 5) << run.Err;
+    const auto results = Results(JsonLines(run.Out));
+    ASSERT_EQ(results.count(sim.PtyPath()), 1u);
+    const TJson& r = results.at(sim.PtyPath());
+    EXPECT_EQ(r["outcome"].String, "write-failed");
+    EXPECT_EQ(r["failed_tries"].Int(), 400);
+    EXPECT_TRUE(r["in_bootloader"].Bool);
+    ASSERT_EQ(r["messages"].Array.size(), 2u);
+    EXPECT_EQ(r["messages"].Array[0].String,
+              "                              \r\nПомилка очистки - 000040");
+    EXPECT_TRUE(Contains(r["messages"].Array[1].String, "Увага!"));
+    sim.Stop();
+    EXPECT_EQ(sim.SummaryCount("resets"), 0);
+}
+
+TEST(FlashCommand, AVanishedDeviceIsASerialError) {
+    TSimProcess sim({"--geometry", "1,16,4", "--unplug-after", "8"});
+    const TCliRun run = RunCli({sim.PtyPath()});
+    EXPECT_EQ(run.ExitCode, 6) << run.Out << run.Err;
+    EXPECT_TRUE(Contains(run.Err, sim.PtyPath() + "  serial-error")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "Необхідно повторно відкрити програму!")) << run.Err;
+}
+
+TEST(FlashCommand, IdentifyShowsWhatTheBootloaderReports) {
+    TSimProcess sim({"--geometry", "4,32,7", "--version", "241003"});
+    const TCliRun run = RunCli({"--identify", sim.PtyPath()});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, "identified: bootloader 02, 7 units of 4 x 32 bytes")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, sim.PtyPath() + ": Визначино:\n" + sim.PtyPath() + ": 241003"))
+        << run.Out;
+    sim.Stop();
+    EXPECT_EQ(sim.ReceivedFrames(), (std::vector<std::string>{"g0202;", "g0303;"}));
+}
+
+TEST(FlashCommand, SeveralInstrumentsAtOnceEachGetTheirFlash) {
+    // Three that take the firmware, and one that never answers: its failure stops none of
+    // the others, and the exit code is the largest.
+    std::vector<std::unique_ptr<TSimProcess>> sims;
+    std::vector<std::string> args = {"--json"};
+    for (int i = 0; i < 4; ++i) {
+        sims.push_back(
+            std::make_unique<TSimProcess>(i < 3 ? std::vector<std::string>{"--geometry", "4,64,64"}
+                                                : std::vector<std::string>{"--no-answer"}));
+        args.push_back(sims.back()->PtyPath());
+    }
+    const TCliRun run = RunCli(args);
+    EXPECT_EQ(run.ExitCode, 3) << run.Err;
+    const auto results = Results(JsonLines(run.Out));
+    ASSERT_EQ(results.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        sims[i]->Stop();
+        const TJson& r = results.at(sims[i]->PtyPath());
+        if (i < 3) {
+            EXPECT_EQ(r["outcome"].String, "flashed");
+            EXPECT_EQ(sims[i]->Flash(), ImageBytes(BuiltinImage(), 0, 16384));
+            EXPECT_EQ(sims[i]->SummaryCount("resets"), 2);
+        } else {
+            EXPECT_EQ(r["outcome"].String, "no-answer");
+        }
+    }
+}
+
+TEST(FlashCommand, BadInputIsRefusedBeforeAnyInstrumentIsTouched) {
+    TTempDir dir;
+    TSimProcess sim({});
+    const std::string pty = sim.PtyPath();
+    const std::string link = dir.Path + "/instrument";
+    std::filesystem::create_symlink(pty, link);
+    const std::string badSum = dir.Path + "/bad.hex";
+    std::ofstream(badSum) << ":020000040000FA\r\n:0400000010EF00F00E\r\n:00000001FF\r\n";
+
+    struct TCase {
+        std::vector<std::string> Args;
+        int Exit;
+        std::string Says; // on stderr
+    } cases[] = {
+        {{"--baud", "9601", pty}, 1, "unknown rate '9601'"},
+        {{pty, pty}, 1, "given twice"},
+        {{pty, link}, 1, "given twice"},
+        {{}, 1, "no port given"},
+        {{"--identify", "--force", pty}, 1, "--force do not apply"},
+        {{"--hex", dir.Path + "/missing.hex", pty}, 2, "missing.hex"},
+        {{"--hex", badSum, pty}, 2, "Помилка контрольної суми у строці мікропрограми: 2!"},
+        {{pty, dir.Path + "/ttyNONE"}, 6, "Спроба відкрити неіснуючий СОМ-порт"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Says);
+        const TCliRun run = RunCli(c.Args);
+        EXPECT_EQ(run.ExitCode, c.Exit);
+        EXPECT_TRUE(Contains(run.Err, c.Says)) << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
+    sim.Stop();
+    EXPECT_EQ(sim.SummaryCount("bytes received"), 0);
+}
+
+TEST(FlashCommand, CtrlCStopsTheWriteAndLeavesTheInstrumentInItsBootloader) {
+    TSimProcess sim({"--geometry", "1,64,128", "--write-ms", "20"});
+    TCliProcess flash({"--json", sim.PtyPath()});
+    // Ctrl+C once the write is under way: a progress event past the first unit.
+    bool writing = false;
+    while (const auto line = flash.NextLine(60s)) {
+        const TJson event = TJsonReader::Parse(*line);
+        if (event["event"].String == "progress" && event["unit"].Int() >= 1) {
+            writing = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(writing);
+    flash.Interrupt();
+    const TCliRun run = flash.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 7) << run.Err;
+    const auto results = Results(JsonLines(run.Out));
+    ASSERT_EQ(results.count(sim.PtyPath()), 1u);
+    const TJson& r = results.at(sim.PtyPath());
+    EXPECT_EQ(r["outcome"].String, "aborted");
+    EXPECT_TRUE(r["in_bootloader"].Bool);
+    EXPECT_TRUE(Contains(r["message"].String, "Прилад залишається в режимі завантажувача"));
+    EXPECT_LT(r["bytes"].Int(), 128 * 64);
+    sim.Stop();
+    EXPECT_EQ(sim.SummaryCount("resets"), 0);
+    EXPECT_LT(sim.SummaryCount("erases"), 128);
+}
