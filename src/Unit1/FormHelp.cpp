@@ -14,6 +14,7 @@
 #include "JpegImage.h"
 #include "KeyPreview.h"
 #include "SkinManager.h"
+#include "TarvexVersion.h"
 #include "WindowFront.h"
 #include "WindowHost.h"
 
@@ -79,6 +80,9 @@ TFormHelp::TFormHelp(QWidget* parent)
     Image_Emblem->setGeometry(16, 16, 121, 89);
     Image_Emblem->setPixmap(QPixmap::fromImage(DecodeJpeg(EmblemJpeg, sizeof(EmblemJpeg))));
     Image_Emblem->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The program's version, where it leaves the window's layout as it is.
+    Image_Emblem->setToolTip(QStringLiteral("TARVEX-6 Bootloader, версія ") +
+                             QString::fromLatin1(TarvexVersion));
 
     Button1 = new QPushButton(QStringLiteral("ОК"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

@@ -5,6 +5,7 @@
 
 #include "FormHelp.h"
 #include "JpegImage.h"
+#include "TarvexVersion.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -21,6 +22,8 @@ TEST_F(WindowTest, AboutWindowLayout) {
     EXPECT_EQ(Help().sWebLabel1->text(), QString::fromLatin1(TFormHelp::WebAddress));
     EXPECT_EQ(Help().Image_Emblem->geometry(), QRect(16, 16, 121, 89));
     EXPECT_EQ(Help().Image_Emblem->pixmap().size(), QSize(120, 89));
+    EXPECT_EQ(Help().Image_Emblem->toolTip(),
+              QStringLiteral("TARVEX-6 Bootloader, версія ") + QString::fromLatin1(TarvexVersion));
     EXPECT_FALSE(Help().windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(Help().isVisible());
 }

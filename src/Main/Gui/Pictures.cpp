@@ -52,9 +52,13 @@ QPixmap Draw(int size) {
 
 QIcon ProgramIcon() {
     QIcon icon;
-    icon.addPixmap(Draw(16));
-    icon.addPixmap(Draw(32));
+    icon.addPixmap(ProgramPicture(16));
+    icon.addPixmap(ProgramPicture(32));
     return icon;
+}
+
+QPixmap ProgramPicture(int size) {
+    return Draw(size);
 }
 
 QPixmap WritePicture() {
