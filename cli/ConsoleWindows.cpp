@@ -2,6 +2,7 @@
 // time format and COM names.
 #include "Console.h"
 
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <algorithm>

@@ -1,0 +1,141 @@
+// The Windows layer against a live device: tarvex6-sim (WinSim.*) or an echoing
+// pseudo-terminal (WinEcho.*) behind the mapped COM port.  tests/win/host starts the peer,
+// runs these under Wine and checks what the peer received.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "BCPort.h"
+#include "ComOs.h"
+#include "ComOsWin32.h"
+#include "ComTestHelpers.h"
+#include "WinTestPort.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class WinPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto os = CreatePlatformComOs();
+        Os = os.get();
+        Port = std::make_unique<TBComPort>(std::move(os));
+        Port->SetPort(WinTestPort());
+        Port->SetBaudRate(TBaudRate::br115200);
+        StoredSettings(*Port);
+        ASSERT_TRUE(Port->Open());
+    }
+    void TearDown() override {
+        if (Port) {
+            EXPECT_TRUE(Port->Close());
+        }
+    }
+    HANDLE Handle() const { return static_cast<HANDLE>(ComOsWin32Handle(*Os)); }
+
+    TComOs* Os = nullptr;
+    std::unique_ptr<TBComPort> Port;
+};
+
+using WinSim = WinPort;
+using WinEcho = WinPort;
+
+TEST_F(WinSim, TheSystemHoldsTheAppliedSettings) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(::GetCommState(Handle(), &dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fParity, 0u);
+    EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+    EXPECT_EQ(dcb.fOutX, 0u);
+    EXPECT_EQ(dcb.fInX, 0u);
+    EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+
+    // Read time-outs reach the system as given, a negative one as all ones; the write
+    // time-outs carry the line allowance: at 115200 twice a character is under 1 ms, so
+    // one more millisecond a byte, and 50 ms more in all.
+    SetTimeouts(*Port, -1, 2, 3, 4, 5);
+    COMMTIMEOUTS t{};
+    ASSERT_TRUE(::GetCommTimeouts(Handle(), &t));
+    EXPECT_EQ(t.ReadIntervalTimeout, 4294967295u);
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 2u);
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, 3u);
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 5u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 55u);
+
+    // A live change of rate reaches the system at once, with its own allowance:
+    // 2 x 10 bits at 9600 is 2.08 ms, 3 ms rounded up.
+    Port->SetBaudRate(TBaudRate::br9600);
+    ASSERT_TRUE(::GetCommState(Handle(), &dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    ASSERT_TRUE(::GetCommTimeouts(Handle(), &t));
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 7u);
+
+    // No write limit stays no limit.
+    SetTimeouts(*Port, 1, 1, 1, 0, 0);
+    ASSERT_TRUE(::GetCommTimeouts(Handle(), &t));
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+    EXPECT_EQ(t.ReadIntervalTimeout, 1u);
+}
+
+TEST_F(WinSim, IdentifyFrameAndItsReply) {
+    EXPECT_EQ(Port->SendString("g0202;"), 6);
+    std::string reply;
+    std::string part;
+    const auto start = Clock::now();
+    // The reply may come in pieces: read until its end or two seconds.
+    while (reply.find(';') == std::string::npos && Clock::now() - start < std::chrono::seconds(2)) {
+        Port->ReceiveString(part, 40);
+        reply += part;
+    }
+    EXPECT_EQ(reply, "g8202000001400400C9;");
+}
+
+TEST_F(WinSim, SilentLineReadEndsEmptyAfterItsTimeout) {
+    std::string text = "left";
+    const auto start = Clock::now();
+    EXPECT_EQ(Port->ReceiveString(text, 40), 0);
+    const auto spent = Clock::now() - start;
+    EXPECT_TRUE(text.empty());
+    // About 41 ms; Windows timers are coarse, so only a wide bound.
+    EXPECT_GE(spent, std::chrono::milliseconds(30));
+    EXPECT_LT(spent, std::chrono::milliseconds(1000));
+}
+
+TEST_F(WinSim, LinesSwitchAndReadWithModemLines) {
+    // Needs modem lines: on a pseudo-terminal only with the test's preloaded line shim.
+    Port->SwitchDTR(false);
+    Port->SwitchRTS(true);
+    const TModemLineSet lines = Port->ReadModemLines();
+    EXPECT_EQ(lines & 1, 1); // CTS
+    EXPECT_EQ(lines & 8, 8); // RLSD
+}
+
+TEST_F(WinEcho, AllByteValuesBothWays) {
+    std::string all(256, '\0');
+    for (int i = 0; i < 256; ++i) {
+        all[static_cast<std::size_t>(i)] = static_cast<char>(i);
+    }
+    SetTimeouts(*Port, 200, 10, 1000, 10, 1000);
+    EXPECT_EQ(Port->SendString(all), 256);
+    std::string back;
+    std::string part;
+    const auto start = Clock::now();
+    while (back.size() < all.size() && Clock::now() - start < std::chrono::seconds(5)) {
+        Port->ReceiveString(part, static_cast<std::int32_t>(all.size() - back.size()));
+        back += part;
+    }
+    EXPECT_TRUE(back == all) << "received " << back.size() << " bytes";
+}
+
+} // namespace
