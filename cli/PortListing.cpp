@@ -1,10 +1,92 @@
+// --list: the serial ports as the window lists them, with what each one is and whether this
+// user may open it.
 #include <cstdio>
+#include <exception>
 
+#include "ComMessages.h"
 #include "Json.h"
 #include "Options.h"
+#include "PortInfo.h"
+#include "Reporter.h"
+
+namespace {
+
+const char* AccessKey(TPortAccess access) {
+    switch (access) {
+    case TPortAccess::Allowed:
+        return "allowed";
+    case TPortAccess::NoDeviceNode:
+        return "no-device-node";
+    case TPortAccess::NotInGroup:
+        return "not-in-group";
+    case TPortAccess::GroupNotInSession:
+        return "group-not-in-session";
+    case TPortAccess::OwnerOnly:
+        return "owner-only";
+    case TPortAccess::Denied:
+        break;
+    }
+    return "denied";
+}
+
+} // namespace
 
 int RunPortList(bool json) {
-    (void)json;
-    std::fprintf(stderr, "tarvex6-flash: --list is not ready yet\n");
-    return exUsage;
+    const TReportForm form = json ? TReportForm::Json : TReportForm::Plain;
+    std::vector<TSerialPortInfo> ports;
+    const TPortUser user = CurrentPortUser();
+    try {
+        ports = DescribeSerialPorts({}, user);
+    } catch (const EComPort& e) {
+        TReporter::Error(form, e.what(), exSerial);
+        return exSerial;
+    }
+    for (const auto& p : ports) {
+        const std::string reason = AccessReason(p, user);
+        const std::string fix = AccessFix(p, user);
+        if (json) {
+            TJsonObject o;
+            o.Add("event", "port")
+                .Add("port", p.Name)
+                .Add("path", p.DevicePath)
+                .Add("driver", p.Driver)
+                .Add("manufacturer", p.Manufacturer)
+                .Add("product", p.Product)
+                .Add("serial_number", p.SerialNumber)
+                .Add("vendor_id", p.VendorId)
+                .Add("product_id", p.ProductId)
+                .Add("by_id", p.ById)
+                .Add("link_target", p.LinkTarget)
+                .Add("access", AccessKey(p.Access))
+                .Add("may_open", p.Access == TPortAccess::Allowed)
+                .Add("group", p.Group)
+                .Add("mode", p.Mode)
+                .Add("reason", reason)
+                .Add("fix", fix);
+            std::printf("%s\n", o.Text().c_str());
+            continue;
+        }
+        const std::string summary = PortSummary(p);
+        std::printf("%s  %s\n", p.Name.c_str(), p.DevicePath.c_str());
+        if (!summary.empty()) {
+            std::printf("    %s\n", summary.c_str());
+        }
+        for (const auto& id : p.ById) {
+            std::printf("    /dev/serial/by-id/%s\n", id.c_str());
+        }
+        if (p.Access == TPortAccess::Allowed) {
+            std::printf("    may be opened (%s %s)\n", p.Mode.c_str(), p.Group.c_str());
+        } else {
+            std::printf("    cannot be opened (%s %s): %s\n", p.Mode.c_str(), p.Group.c_str(),
+                        reason.c_str());
+            if (!fix.empty()) {
+                std::printf("    %s\n", fix.c_str());
+            }
+        }
+    }
+    if (ports.empty() && !json) {
+        std::fprintf(stderr, "tarvex6-flash: no serial ports\n");
+    }
+    std::fflush(stdout);
+    return exOk;
 }

@@ -70,6 +70,7 @@ TPortResult RunPort(const TPortJob& job) {
     TTerminalHost host(state, job.Port, job.BaudIndex, job.Interrupted, job.Progress);
     TBComPort port;
     ApplyStoredPortSettings(port);
+    port.SetUiThread(&host.UiQueue());
     TFlowContext ctx{host, state, port};
 
     std::string error;

@@ -108,6 +108,7 @@ void TTerminalHost::StepBlockBar() {
 }
 
 void TTerminalHost::ProcessPendingInput() {
+    Ui.RunPending();
     // Ctrl+C stays pending: a write that starts after it is stopped at its first check.
     if (Interrupted && Interrupted()) {
         State.AbortRequested = true;

@@ -3,7 +3,8 @@
 // The flows run unchanged over it: status and gauges become progress figures, message boxes
 // become the port's messages, and the pending-input points are where a Ctrl+C becomes
 // AbortRequested, as Ctrl+Del does in the window.  Nothing is shown from here; the progress
-// goes to a callback at most ten times a second.
+// goes to a callback at most ten times a second.  Each port has its own host, on its own
+// thread.
 #pragma once
 
 #include <array>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ComUiThread.h"
 #include "ProgramState.h"
 #include "Progress.h"
 #include "WindowHost.h"
@@ -34,6 +36,9 @@ public:
     const std::vector<std::string>& Messages() const { return Messages_; }
     // The description the identification left, before the write's log lines.
     std::string Description() const;
+    // The user-interface side of this port's serial component: its event dispatches run at
+    // the pending-input points, as in the window.
+    TComUiQueue& UiQueue() { return Ui; }
     // True once the engine has sent its first frame.
     bool WriteStarted() const { return Tries > 0; }
 
@@ -76,6 +81,7 @@ private:
 
     TGaugeModel Gauge;
     TTextArea Memo, Terminal;
+    TComUiQueue Ui;
     std::vector<std::string> Messages_;
 
     Clock::time_point Started = Clock::now();
