@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "Protocol.h"
@@ -33,6 +36,28 @@ std::string ImageBytes(const std::string& image, std::size_t count) {
 long Count(const std::vector<std::string>& frames, const std::string& which) {
     return std::count(frames.begin(), frames.end(), which);
 }
+
+// HEX files for "Відкрити", removed with the fixture.
+class TTempFiles {
+public:
+    TTempFiles()
+        : Dir(std::filesystem::temp_directory_path() /
+              ("tarvex6-e2e-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(Dir);
+    }
+    ~TTempFiles() { std::filesystem::remove_all(Dir); }
+    TTempFiles(const TTempFiles&) = delete;
+    TTempFiles& operator=(const TTempFiles&) = delete;
+
+    std::string Write(const std::string& name, const std::string& text) const {
+        const auto path = Dir / name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path.string();
+    }
+
+private:
+    std::filesystem::path Dir;
+};
 
 class WindowOnSim : public WindowTest {
 protected:
@@ -104,6 +129,62 @@ TEST_F(WindowOnSim, FlashesTheBuiltInFirmwareIntoA64KiBInstrument) {
     EXPECT_EQ(flash.substr(0xF120, 12), std::string("\x55\xAA\xAA\x55"
                                                     "241004\x02\x00",
                                                     12));
+}
+
+TEST_F(WindowOnSim, RefusedFilesLeaveTheBuiltInFirmwareToBeWritten) {
+    StartWith({});
+    const std::string builtIn = Form().State.FlashImage.substr(0, 2 * 65536);
+    const TTempFiles files;
+    // No data record at all (an S-record file), then data followed by a Start Linear
+    // Address record: both refused, neither may leave a trace in the image.
+    FilesToChoose = {files.Write("srec.hex", "S00F000068656C6C6F202020202000003C\r\n"
+                                             "S9030000FC\r\n"),
+                     files.Write("arm.hex", ":0400000001020304F2\r\n"
+                                            ":0400000508000131BD\r\n:00000001FF\r\n")};
+    Form().ButtonOpenHex->click();
+    Form().ButtonOpenHex->click();
+    EXPECT_EQ(Recorder.Texts(TKind::Message),
+              (std::vector<std::string>{
+                  "Немає жодного запису даних Intel HEX у файлі мікропрограми: srec.hex",
+                  "Знайдено: Start Linear Address Records (MDK-ARM only): 2! "
+                  "(:0400000508000131BD)"}));
+    EXPECT_EQ(Recorder.Beeps(), (std::vector<unsigned>{mbError, mbError}));
+    EXPECT_EQ(Form().StatusText(), "Мікропрограма готова до запису");
+    ASSERT_TRUE(Form().IsControlEnabled(Control::ButtonWrite));
+
+    Recorder.Clear();
+    Form().ButtonWrite->click();
+    ASSERT_EQ(Recorder.Texts(TKind::Message).size(), 1u);
+    EXPECT_EQ(Form().StatusText().rfind("Мікропрограма : успішно завантажена в ", 0), 0u);
+    Sim->Stop();
+    EXPECT_TRUE(Sim->Flash() == ImageBytes(builtIn, 65536)) << "flash differs";
+    EXPECT_EQ(Count(Sim->ReceivedFrames(), "g0101;"), 2);
+}
+
+TEST_F(WindowOnSim, IdentifyIsIgnoredWhileAFileIsPrepared) {
+    // An instrument with an unknown bootloader: an identification would empty TextTerminal.
+    StartWith({"--loader-version", "03"});
+    const TTempFiles files;
+    FilesToChoose = {files.Write("small.hex", SmallFirmware)};
+    QTimer clicks;
+    int clicked = 0;
+    QObject::connect(&clicks, &QTimer::timeout, [&] {
+        if (Form().State.PreparationRunning) {
+            ++clicked;
+            Form().ButtonConect->click();
+        }
+    });
+    clicks.start(0);
+    Form().ButtonOpenHex->click();
+    clicks.stop();
+
+    ASSERT_GT(clicked, 0);
+    EXPECT_EQ(Recorder.Texts(TKind::Message),
+              std::vector<std::string>{"Мікропрограма відкрита,\r\n   запишіть її в прилад"});
+    EXPECT_EQ(Form().State.FlashImage.substr(0, 10), "01020304FF");
+    EXPECT_EQ(Form().State.FlashImage.size(), 40'000'000u);
+    Sim->Stop();
+    EXPECT_TRUE(Sim->ReceivedFrames().empty());
 }
 
 TEST_F(WindowOnSim, CtrlDelFromTheKeyboardStopsTheWriteAfterItsFirstUnit) {

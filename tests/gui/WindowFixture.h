@@ -32,6 +32,15 @@ protected:
             list = Ports;
         };
         seams.FirmwareText = std::move(firmware);
+        // "Відкрити" takes the next file of FilesToChoose; none left is a cancelled dialog.
+        seams.ChooseFile = [this](const std::string&) -> std::optional<std::string> {
+            if (FilesToChoose.empty()) {
+                return std::nullopt;
+            }
+            std::string file = FilesToChoose.front();
+            FilesToChoose.erase(FilesToChoose.begin());
+            return file;
+        };
         Windows = CreateApplicationWindows(std::move(seams));
     }
     TMainForm& Form() { return *Windows.MainForm; }
@@ -44,5 +53,6 @@ protected:
     TFeedbackRecorder Recorder;
     std::vector<std::string> Ports;
     bool PortListFails = false;
+    std::vector<std::string> FilesToChoose;
     TApplicationWindows Windows;
 };
