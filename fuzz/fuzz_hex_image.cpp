@@ -77,7 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (host.Messages != 0) {
             Broken("message on success");
         }
-        for (const auto& [address, chars] : ExpectedBytes(host.Terminal)) {
+        const auto expected = ExpectedBytes(host.Terminal);
+        if (expected.empty()) {
+            Broken("built from a text that places no data");
+        }
+        for (const auto& [address, chars] : expected) {
             if (State.FlashImage.compare(static_cast<std::size_t>(2 * address), 2, chars) != 0) {
                 Broken("byte not where its record puts it");
             }
