@@ -82,7 +82,8 @@ tcflag_t DataBitsFlag(std::uint8_t bits) {
 struct TEventShared {
     std::atomic<std::uint32_t> Mask{0};
     std::atomic<std::int32_t> InBufSize{2048};
-    int WakeFd = -1; // eventfd: a write was handed to the driver, or the mask changed
+    std::atomic<bool> Written{false}; // a write was handed to the driver
+    int WakeFd = -1;                  // eventfd: Written was set, or the mask changed
 };
 
 bool ReadCounters(int fd, serial_icounter_struct& c) {
@@ -160,7 +161,9 @@ public:
                 if (fd == Shared.WakeFd) {
                     eventfd_t ignored = 0;
                     ::eventfd_read(Shared.WakeFd, &ignored);
-                    TxWatch = true;
+                    if (Shared.Written.exchange(false)) {
+                        TxWatch = true;
+                    }
                     woken = true;
                     continue;
                 }
@@ -479,7 +482,7 @@ public:
             const std::optional<std::uint64_t> rest = left();
             if (rest && *rest == 0) {
                 result.Ok = true;
-                Wake();
+                Written();
                 return result;
             }
             const int ready = WaitFor(Fd, POLLOUT, rest);
@@ -488,7 +491,7 @@ public:
             }
         }
         result.Ok = true;
-        Wake();
+        Written();
         return result;
     }
 
@@ -646,6 +649,10 @@ private:
         if (Shared.WakeFd >= 0) {
             ::eventfd_write(Shared.WakeFd, 1);
         }
+    }
+    void Written() {
+        Shared.Written = true;
+        Wake();
     }
 
     int Fd = -1;
