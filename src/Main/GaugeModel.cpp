@@ -1,6 +1,5 @@
 #include "GaugeModel.h"
 
-#include <cmath>
 #include <string>
 
 void TGaugeModel::SetMaxValue(std::int64_t v) {
@@ -38,9 +37,15 @@ int TGaugeModel::Percent() const {
     if (range == 0) {
         return 0;
     }
-    const double value =
-        100.0 / static_cast<double>(range) * static_cast<double>(Progress_ - MinValue_);
-    return static_cast<int>(std::nearbyint(value)); // the default rounding mode: half to even
+    // In whole numbers, so that an exact half (8700 of 60000 is 14.5) is seen as one and
+    // goes to the even neighbour; floating point would land a hair above or below it.
+    const std::int64_t scaled = 100 * (Progress_ - MinValue_);
+    std::int64_t percent = scaled / range;
+    const std::int64_t twiceRest = 2 * (scaled % range);
+    if (twiceRest > range || (twiceRest == range && percent % 2 != 0)) {
+        ++percent;
+    }
+    return static_cast<int>(percent);
 }
 
 int TGaugeModel::FilledPixels(int width) const {

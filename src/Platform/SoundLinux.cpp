@@ -1,5 +1,6 @@
 // Linux: event sounds through libcanberra (the freedesktop sound theme), tones through ALSA.
 #include "Sound.h"
+#include "SoundThemeLinux.h"
 
 #include <alsa/asoundlib.h>
 #include <canberra.h>
@@ -11,6 +12,23 @@
 #include <vector>
 
 namespace Platform {
+
+std::vector<const char*> EventSoundNames(unsigned type) {
+    switch (type) {
+    case 16:
+        return {"dialog-error", "bell"};
+    case 32:
+        // The freedesktop theme that Debian and others install has no dialog-question.
+        return {"dialog-question", "window-question", "dialog-information"};
+    case 48:
+        return {"dialog-warning", "bell"};
+    case 64:
+        return {"dialog-information", "bell"};
+    default:
+        return {"bell"};
+    }
+}
+
 namespace {
 
 // ALSA prints its own complaints to stderr when no card is present; silence on such
@@ -20,21 +38,6 @@ void QuietAlsaError(const char*, int, const char*, int, const char*, ...) {}
 void QuietAlsa() {
     static std::once_flag once;
     std::call_once(once, [] { snd_lib_error_set_handler(QuietAlsaError); });
-}
-
-const char* EventSoundName(unsigned type) {
-    switch (type) {
-    case 16:
-        return "dialog-error";
-    case 32:
-        return "dialog-question";
-    case 48:
-        return "dialog-warning";
-    case 64:
-        return "dialog-information";
-    default:
-        return "bell";
-    }
 }
 
 // One context for the program's life: creating it connects to the sound server, which is
@@ -104,9 +107,15 @@ void PlayTone(unsigned frequency, unsigned milliseconds) {
 
 void MessageBeep(unsigned type) {
     if (ca_context* c = SoundContext()) {
-        // Asynchronous: canberra plays on its own thread; a failure is as good as silence.
-        ca_context_play(c, 0, CA_PROP_EVENT_ID, EventSoundName(type), CA_PROP_EVENT_DESCRIPTION,
-                        "TARVEX-6 Bootloader", nullptr);
+        // Asynchronous: canberra plays on its own thread; it looks the name up in the sound
+        // theme before it returns, so a name the theme lacks is known at once.  Any other
+        // failure is as good as silence.
+        for (const char* name : EventSoundNames(type)) {
+            if (ca_context_play(c, 0, CA_PROP_EVENT_ID, name, CA_PROP_EVENT_DESCRIPTION,
+                                "TARVEX-6 Bootloader", nullptr) != CA_ERROR_NOTFOUND) {
+                break;
+            }
+        }
     }
 }
 

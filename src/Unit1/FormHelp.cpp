@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include <QApplication>
 #include <QEnterEvent>
 #include <QEvent>
 #include <QLabel>
@@ -33,7 +34,8 @@ public:
 
 protected:
     void enterEvent(QEnterEvent* event) override {
-        SetColour(palette().color(QPalette::WindowText));
+        // The system's colour: the label's own palette carries the link colour by now.
+        SetColour(QApplication::palette().color(QPalette::WindowText));
         QLabel::enterEvent(event);
     }
     void leaveEvent(QEvent* event) override {
@@ -49,7 +51,7 @@ protected:
 
 private:
     void SetColour(const QColor& colour) {
-        // Only the text's colour: the hover colour is read from the unchanged palette.
+        // Only the text's colour, over whatever the skin gives labels.
         setStyleSheet(QStringLiteral("color: %1;").arg(colour.name()));
     }
     std::function<void()> OnClick;
@@ -67,8 +69,9 @@ TFormHelp::TFormHelp(QWidget* parent)
     setWindowTitle(QStringLiteral("Про програму"));
     setFont(FormFont());
     setBackgroundRole(QPalette::Button);
-    setGeometry(616, 197, 154, 193);
+    // The outer frame's corner: move() places the frame, setGeometry() the client area.
     setFixedSize(154, 193);
+    move(616, 197);
 
     sWebLabel1 = new TWebLabel(QString::fromLatin1(WebAddress), this,
                                [this] { ReportErrors([this] { sWebLabel1Click(); }); });

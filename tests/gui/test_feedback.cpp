@@ -11,12 +11,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <stdexcept>
 
 #include "ComMessages.h"
 #include "Feedback.h"
 #include "Recorder.h"
 #include "Sound.h"
+#ifdef __linux__
+#include "SoundThemeLinux.h"
+#endif
 
 namespace {
 
@@ -157,6 +161,24 @@ TEST(Sounds, ToneBlocksForItsDurationAndBeepReturnsAtOnce) {
     }
     EXPECT_LT(Clock::now() - beepStart, std::chrono::seconds(2));
 }
+
+#ifdef __linux__
+TEST(Sounds, EveryBeepHasANameTheInstalledSoundThemeHolds) {
+    const std::filesystem::path theme = "/usr/share/sounds/freedesktop/stereo";
+    if (!std::filesystem::is_directory(theme)) {
+        GTEST_SKIP() << "no freedesktop sound theme installed";
+    }
+    for (unsigned type : {16u, 32u, 48u, 64u, 0u}) {
+        const auto names = Platform::EventSoundNames(type);
+        const bool held = std::any_of(names.begin(), names.end(), [&](const char* name) {
+            return std::filesystem::exists(theme / (std::string(name) + ".oga"));
+        });
+        EXPECT_TRUE(held) << "MessageBeep type " << type;
+    }
+    // A theme's own question sound comes first where it has one.
+    EXPECT_STREQ(Platform::EventSoundNames(32).front(), "dialog-question");
+}
+#endif
 
 TEST(Sounds, SinkRecordsWithoutPlaying) {
     TFeedbackRecorder recorder;

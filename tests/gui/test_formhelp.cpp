@@ -1,4 +1,6 @@
 // The about window: layout, emblem, and the ways it is shown and hidden.
+#include <QApplication>
+#include <QEnterEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -68,6 +70,35 @@ TEST_F(WindowTest, WebLabelOpensTheMakersPage) {
     EXPECT_EQ(Recorder.Records[0].Value, 64u);
     EXPECT_EQ(Recorder.Records[1].Text, std::string("http://") + TFormHelp::WebAddress);
     EXPECT_NE(Recorder.Records[1].Text, TMainForm::MakerSite);
+}
+
+TEST_F(WindowTest, AboutWindowFrameStandsWhereItWasLaidOut) {
+    Create({"ttyS0"});
+    Form().ShowFormHelp();
+    QApplication::processEvents();
+    ASSERT_NE(Help().frameGeometry().topLeft(), Help().geometry().topLeft()); // a frame is drawn
+    EXPECT_EQ(Help().frameGeometry().topLeft(), QPoint(616, 197));
+    EXPECT_EQ(Help().size(), QSize(154, 193));
+}
+
+TEST_F(WindowTest, WebLabelTakesTheWindowTextColourUnderTheMouse) {
+    Create({"ttyS0"});
+    Form().ShowFormHelp();
+    QLabel* link = Help().sWebLabel1;
+    const auto shown = [link] {
+        link->ensurePolished();
+        return link->palette().color(QPalette::WindowText);
+    };
+    const QColor linkColour(0, 64, 128);
+    const QColor windowText = QApplication::palette().color(QPalette::WindowText);
+    ASSERT_NE(windowText, linkColour);
+    EXPECT_EQ(shown(), linkColour);
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(link, &enter);
+    EXPECT_EQ(shown(), windowText);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(link, &leave);
+    EXPECT_EQ(shown(), linkColour);
 }
 
 TEST(Jpeg, DamagedDataGivesANullImage) {

@@ -27,11 +27,15 @@ TEST_P(GaugeText, ShowsTheRoundedPercentage) {
     EXPECT_EQ(gauge.Text(), GetParam().Text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, GaugeText,
-                         ::testing::Values(TGaugeCase{8, 3, "38%"}, TGaugeCase{8, 1, "12%"},
-                                           TGaugeCase{3, 2, "67%"}, TGaugeCase{0, 0, "0%"},
-                                           TGaugeCase{100, 0, "0%"}, TGaugeCase{100, 250, "100%"},
-                                           TGaugeCase{100, -5, "0%"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GaugeText,
+    ::testing::Values(TGaugeCase{8, 3, "38%"}, TGaugeCase{8, 1, "12%"}, TGaugeCase{3, 2, "67%"},
+                      TGaugeCase{0, 0, "0%"}, TGaugeCase{100, 0, "0%"},
+                      TGaugeCase{100, 250, "100%"}, TGaugeCase{100, -5, "0%"},
+                      // exact halves to the even neighbour
+                      TGaugeCase{60000, 8700, "14%"}, TGaugeCase{60000, 20700, "34%"},
+                      TGaugeCase{60000, 3300, "6%"}, TGaugeCase{200, 1, "0%"},
+                      TGaugeCase{40, 1, "2%"}, TGaugeCase{2147483647, 2147483647, "100%"}));
 
 TEST(Gauge, NegativeMaximumIsRefusedThroughErrorReportingAndChangesNothing) {
     TFeedbackRecorder recorder;

@@ -1,4 +1,5 @@
 // Start-up, the main window's controls, its keyboard commands and small handlers.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFrame>
@@ -215,6 +216,24 @@ TEST_F(WindowTest, KeyPreviewSeesEachPressOnceAndPassesItOn) {
     QTest::keyClick(Form().cbPort, Qt::Key_R, Qt::ControlModifier);
     QTest::keyClick(Form().cbPort, Qt::Key_Down);
     EXPECT_EQ(Form().PortText(), "ttyB");
+}
+
+TEST_F(WindowTest, CommandsActWhileADropDownListIsOpen) {
+    Create({"ttyS0", "ttyS1"});
+    ShowForm();
+    Form().cbPort->showPopup();
+    QWidget* list = Form().cbPort->view();
+    ASSERT_TRUE(list->isVisible());
+    ASSERT_NE(list->window(), &Form());
+    Ports = {"ttyA"};
+    QTest::keyClick(list, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(Recorder.Texts(TKind::Message), std::vector<std::string>{"Порти оновлено!"});
+    EXPECT_EQ(Form().PortItems(), Ports);
+
+    Form().cbBaudRate->showPopup();
+    ASSERT_TRUE(Form().cbBaudRate->view()->isVisible());
+    QTest::keyClick(Form().cbBaudRate->view(), Qt::Key_F1);
+    EXPECT_TRUE(Help().isVisible());
 }
 
 TEST_F(WindowTest, ChoosingAPortMovesTheFocusAndARateReachesThePort) {

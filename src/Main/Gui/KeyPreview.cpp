@@ -33,6 +33,16 @@ bool IsInside(const QObject* object, const QObject* ancestor) {
     return false;
 }
 
+// The window a key pressed in `widget` belongs to: a drop-down list opens in a popup of its
+// own, which counts as part of the window that holds the list.
+const QWidget* OwningWindow(const QWidget* widget) {
+    const QWidget* window = widget->window();
+    while (window->windowType() == Qt::Popup && window->parentWidget() != nullptr) {
+        window = window->parentWidget()->window();
+    }
+    return window;
+}
+
 } // namespace
 
 int VirtualKeyOf(const QKeyEvent& event) {
@@ -83,7 +93,7 @@ bool TKeyPreview::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || widget->window() != Window) {
+    if (!widget || OwningWindow(widget) != Window) {
         return false;
     }
     auto* key = static_cast<QKeyEvent*>(event);
