@@ -211,7 +211,7 @@ TEST_F(FlowsOnSim, AnEmptyDescriptionLeavesTheTextEmpty) {
     EXPECT_EQ(Host.Messages[0], "Визначино:\r\n");
 }
 
-TEST_F(FlowsOnSim, IdentificationTakesItsSpecifiedPauses) {
+TEST_F(FlowsOnSim, IdentificationPausesFiveTimes50MsThen100MsThen1000Ms) {
     Start({});
     Host.RealSleep = true;
     const auto begin = std::chrono::steady_clock::now();
@@ -279,7 +279,7 @@ TEST_F(FlowsOnSim, AnImageTooSmallIsRefusedBeforeAnythingIsErased) {
 
 // ---- the write ----
 
-TEST_F(FlowsOnSim, TwoUnitsOfTwoBlocksSendExactlyTheSpecifiedFrames) {
+TEST_F(FlowsOnSim, TwoUnitsOfTwoBlocksEraseWriteCommitEachBlockThenResetTwice) {
     Start({"--geometry", "2,16,2", "--version", "000001"});
     State.FlashImage = PatternImage(4096);
     ButtonWriteClick(Ctx);
