@@ -82,7 +82,11 @@ int CheckPorts(const TCliOptions& o, TReportForm form) {
 }
 
 int RunPorts(const TCliOptions& o, TReportForm form, const TProgramState* prepared) {
-    Console::InstallInterruptHandler();
+    // A write is stopped at its next check; an identification writes nothing and may be
+    // ended at once, as Ctrl+C ends any command.
+    if (o.Mode == TCliMode::Flash) {
+        Console::InstallInterruptHandler();
+    }
     TReporter reporter(form, o.Ports);
     std::vector<TPortResult> results(o.Ports.size());
     std::vector<std::thread> threads;

@@ -17,6 +17,7 @@
 #include "CliProcess.h"
 #include "FlashImage.h"
 #include "Flows.h"
+#include "MiniJson.h"
 #include "PortSettings.h"
 #include "QuietHost.h"
 #include "SimProcess.h"
@@ -53,6 +54,7 @@ TFigures RunCommand(int instruments, int kib) {
         sims.push_back(std::make_unique<TSimProcess>(SimArgs(kib)));
         args.push_back(sims.back()->PtyPath());
     }
+    args.insert(args.begin(), "--json");
     const auto begin = Clock::now();
     const TCliRun run = RunCli(args, std::chrono::minutes(20));
     TFigures f;
@@ -69,23 +71,46 @@ TFigures RunCommand(int instruments, int kib) {
     std::printf("line-rate bound:      %.2f s (the slowest line)\n", f.WorstBound);
     std::printf("ratio to the bound:   %.2fx (identification has 1.35 s of fixed pauses)\n",
                 f.Wall / f.WorstBound);
+    // The tuned pauses explain most of the spread between runs on a busy machine.
+    std::size_t start = 0;
+    while (start < run.Out.size()) {
+        const std::size_t end = run.Out.find('\n', start);
+        const TJson line = TJsonReader::Parse(run.Out.substr(start, end - start));
+        start = end == std::string::npos ? run.Out.size() : end + 1;
+        if (line["event"].String != "result") {
+            continue;
+        }
+        const auto& p = line["pauses"].Array;
+        std::printf("  %s: %s in %.2f s, %lld tries, %lld failed, pauses %lld.%lld.%lld ms\n",
+                    line["port"].String.c_str(), line["outcome"].String.c_str(),
+                    line["seconds"].Number, static_cast<long long>(line["tries"].Int()),
+                    static_cast<long long>(line["failed_tries"].Int()),
+                    static_cast<long long>(p[0].Int()), static_cast<long long>(p[1].Int()),
+                    static_cast<long long>(p[2].Int()));
+    }
     return f;
 }
 
 class TWindowStandIn : public TQuietHost {
 public:
     std::string Port;
+    std::string Calibration = "0.0.0";
+    int FailedTries = 0;
+    void SetCalibrationText(const std::string& text) override {
+        Calibration = text.substr(text.find(": ") + 2);
+        ++FailedTries;
+    }
     std::string PortText() override { return Port; }
     void Sleep(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
     std::string LongTimeText() override { return "00:00:00"; }
 };
 
-TFigures RunWindowFlows(int kib, const std::string& image) {
+TFigures RunWindowFlows(int kib, const TProgramState& prepared) {
     TSimProcess sim(SimArgs(kib));
     TWindowStandIn host;
     host.Port = sim.PtyPath();
     TProgramState state;
-    state.FlashImage = image;
+    state.FlashImage = prepared.FlashImage;
     TBComPort port;
     ApplyStoredPortSettings(port);
     TFlowContext ctx{host, state, port};
@@ -102,6 +127,8 @@ TFigures RunWindowFlows(int kib, const std::string& image) {
     std::printf("handler:              %.2f s\n", f.Wall);
     std::printf("line-rate bound:      %.2f s\n", f.WorstBound);
     std::printf("ratio to the bound:   %.2fx\n", f.Wall / f.WorstBound);
+    std::printf("  %d failed tries, pauses %s ms\n", host.FailedTries - 1,
+                host.Calibration.c_str());
     return f;
 }
 
@@ -123,7 +150,7 @@ int main(int argc, char** argv) {
         std::printf("the built-in firmware did not build\n");
         return 1;
     }
-    const TFigures window = RunWindowFlows(kib, built.FlashImage);
+    const TFigures window = RunWindowFlows(kib, built);
 
     std::printf("\n== summary ==\n");
     std::printf("three at once / one:  %.2fx (target at most 1.20x)%s\n", three.Wall / one.Wall,

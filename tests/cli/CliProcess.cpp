@@ -1,8 +1,10 @@
 #include "CliProcess.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -15,9 +17,26 @@ std::string CliBinaryPath() {
     return TARVEX_CLI_PATH;
 }
 
-TCliProcess::TCliProcess(const std::vector<std::string>& args) {
+TCliProcess::TCliProcess(const std::vector<std::string>& args, bool onTerminal) {
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    if (onTerminal) {
+        // out[0] the side the test reads, out[1] the terminal the command writes to.
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = 80;
+        if (openpty(&out[0], &out[1], nullptr, nullptr, &size) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        termios mode{};
+        tcgetattr(out[1], &mode);
+        cfmakeraw(&mode); // no CR added to line feeds
+        tcsetattr(out[1], TCSANOW, &mode);
+        fcntl(out[0], F_SETFD, FD_CLOEXEC);
+        fcntl(out[1], F_SETFD, FD_CLOEXEC);
+    } else if (pipe2(out, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
     const std::string binary = CliBinaryPath();
@@ -119,7 +138,8 @@ TCliRun TCliProcess::Wait(std::chrono::milliseconds limit) {
     return {*ExitCode, Out, Err};
 }
 
-TCliRun RunCli(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
-    TCliProcess process(args);
+TCliRun RunCli(const std::vector<std::string>& args, std::chrono::milliseconds limit,
+               bool onTerminal) {
+    TCliProcess process(args, onTerminal);
     return process.Wait(limit);
 }

@@ -22,7 +22,9 @@ struct TCliRun {
 
 class TCliProcess {
 public:
-    explicit TCliProcess(const std::vector<std::string>& args);
+    // With `onTerminal` the command's stdout is a pseudo-terminal of 80 columns (its stderr
+    // stays a pipe), so it draws its live lines.
+    explicit TCliProcess(const std::vector<std::string>& args, bool onTerminal = false);
     ~TCliProcess();
     TCliProcess(const TCliProcess&) = delete;
     TCliProcess& operator=(const TCliProcess&) = delete;
@@ -49,6 +51,6 @@ private:
 
 // Runs the command to its end (at most `limit`).
 TCliRun RunCli(const std::vector<std::string>& args,
-               std::chrono::milliseconds limit = std::chrono::minutes(4));
+               std::chrono::milliseconds limit = std::chrono::minutes(4), bool onTerminal = false);
 
 std::string CliBinaryPath();

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,7 +24,7 @@ using namespace std::chrono_literals;
 
 const std::string Corpus = TARVEX_HEX_CORPUS;
 
-// The image the window builds from a HEX text.
+// The first 64 KiB of the image the window builds from a HEX text, as hex text.
 std::string BuildImage(const std::string& text) {
     TQuietHost host;
     TProgramState state;
@@ -30,7 +32,7 @@ std::string BuildImage(const std::string& text) {
     if (!PrepareFlashImage(host, state)) {
         throw std::runtime_error("the text did not build");
     }
-    return std::move(state.FlashImage);
+    return state.FlashImage.substr(0, 2 * 65536);
 }
 
 const std::string& BuiltinImage() {
@@ -83,6 +85,43 @@ bool Contains(const std::string& text, const std::string& part) {
 const char* const WriteNoAnswer =
     "Не визначино, для усунення причин:\r\n- прилад повинен бути включеним;\r\n- розвернути "
     "роз`єм програмування;\r\n- ввести пароль;\r\n- перевірити вибір немеру СОМ.";
+
+// The rows a terminal shows after `out`, for the escapes the live lines use: cursor up and
+// down by n rows, clear the row, carriage return, line feed.
+std::vector<std::string> Screen(const std::string& out) {
+    std::vector<std::string> rows(1);
+    std::size_t row = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const char c = out[i];
+        if (c == '\x1b' && i + 1 < out.size() && out[i + 1] == '[') {
+            std::size_t end = i + 2;
+            while (end < out.size() && std::isdigit(static_cast<unsigned char>(out[end]))) {
+                ++end;
+            }
+            const std::size_t n = end > i + 2 ? std::stoul(out.substr(i + 2, end - i - 2)) : 1;
+            const char command = end < out.size() ? out[end] : '?';
+            if (command == 'A') {
+                row = n > row ? 0 : row - n;
+            } else if (command == 'B') {
+                row += n;
+            } else if (command == 'K') {
+                rows[row].clear();
+            } else {
+                ADD_FAILURE() << "unexpected escape " << command;
+            }
+            rows.resize(std::max(rows.size(), row + 1));
+            i = end;
+        } else if (c == '\n') {
+            rows.resize(std::max(rows.size(), ++row + 1));
+        } else if (c != '\r') {
+            rows[row] += c;
+        }
+    }
+    while (!rows.empty() && rows.back().empty()) {
+        rows.pop_back();
+    }
+    return rows;
+}
 
 // A temporary folder removed with the test.
 struct TTempDir {
@@ -302,6 +341,8 @@ TEST(FlashCommand, BadInputIsRefusedBeforeAnyInstrumentIsTouched) {
     std::filesystem::create_symlink(pty, link);
     const std::string badSum = dir.Path + "/bad.hex";
     std::ofstream(badSum) << ":020000040000FA\r\n:0400000010EF00F00E\r\n:00000001FF\r\n";
+    const std::string sRecords = dir.Path + "/srec.hex";
+    std::ofstream(sRecords) << "S00600004844521B\r\nS1070000AABBCCDDEE\r\nS9030000FC\r\n";
 
     struct TCase {
         std::vector<std::string> Args;
@@ -315,6 +356,9 @@ TEST(FlashCommand, BadInputIsRefusedBeforeAnyInstrumentIsTouched) {
         {{"--identify", "--force", pty}, 1, "--force do not apply"},
         {{"--hex", dir.Path + "/missing.hex", pty}, 2, "missing.hex"},
         {{"--hex", badSum, pty}, 2, "Помилка контрольної суми у строці мікропрограми: 2!"},
+        {{"--hex", sRecords, pty},
+         2,
+         "Немає жодного запису даних Intel HEX у файлі мікропрограми: srec.hex"},
         {{pty, dir.Path + "/ttyNONE"}, 6, "Спроба відкрити неіснуючий СОМ-порт"},
     };
     for (const auto& c : cases) {
@@ -354,4 +398,17 @@ TEST(FlashCommand, CtrlCStopsTheWriteAndLeavesTheInstrumentInItsBootloader) {
     sim.Stop();
     EXPECT_EQ(sim.SummaryCount("resets"), 0);
     EXPECT_LT(sim.SummaryCount("erases"), 128);
+}
+
+TEST(FlashCommand, OnATerminalEachPortKeepsOneLiveLine) {
+    TSimProcess first({"--geometry", "1,64,16"}), second({"--geometry", "1,64,16"});
+    const TCliRun run = RunCli({first.PtyPath(), second.PtyPath()}, std::chrono::minutes(4), true);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, "\x1b[2K")) << "not redrawn in place";
+    const auto rows = Screen(run.Out);
+    ASSERT_GE(rows.size(), 2u) << run.Out;
+    EXPECT_EQ(rows[0].rfind(first.PtyPath() + "  flashed: 1.0 KiB in ", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[1].rfind(second.PtyPath() + "  flashed: 1.0 KiB in ", 0), 0u) << rows[1];
+    // Then each port's messages, below the live lines.
+    EXPECT_TRUE(Contains(rows[2], ": Мікропрограма успішно завантажена в ")) << rows[2];
 }
