@@ -1,16 +1,13 @@
+// Windows: the console's control handler, UTF-8 output with escape sequences, the regional
+// time format and COM names.
 #include "Console.h"
 
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <string>
-#include <vector>
-
-#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
-#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
-#endif
 
 namespace {
 
@@ -25,27 +22,21 @@ BOOL WINAPI OnControl(DWORD type) {
 }
 
 bool IsConsole(DWORD which) {
-    const HANDLE handle = ::GetStdHandle(which);
     DWORD mode = 0;
-    return handle != INVALID_HANDLE_VALUE && handle != nullptr && ::GetConsoleMode(handle, &mode);
+    return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
 }
 
 void EnableEscapes(DWORD which) {
     const HANDLE handle = ::GetStdHandle(which);
     DWORD mode = 0;
-    if (handle != INVALID_HANDLE_VALUE && handle != nullptr && ::GetConsoleMode(handle, &mode)) {
+    if (::GetConsoleMode(handle, &mode)) {
         ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
 }
 
-// "COM3" for "com3", "\\.\COM3" and "//./com3".
-std::string DeviceName(const std::string& port) {
-    std::string name = port;
-    if (name.size() > 4 && (name[0] == '\\' || name[0] == '/') &&
-        (name[1] == '\\' || name[1] == '/') && name[2] == '.' &&
-        (name[3] == '\\' || name[3] == '/')) {
-        name = name.substr(4);
-    }
+// "COM3" from "com3" or "\\.\COM3".
+std::string PortName(const std::string& port) {
+    std::string name = port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return name;
@@ -90,31 +81,21 @@ int TerminalColumns() {
 }
 
 std::string LongTimeText() {
-    wchar_t wide[64];
-    const int n = ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, wide, 64);
-    if (n <= 1) {
-        return {};
-    }
-    char text[256];
-    const int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide, n - 1, text, sizeof text, nullptr, nullptr);
-    return std::string(text, bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
+    char text[64];
+    const int n = ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, sizeof text);
+    return n > 1 ? std::string(text, static_cast<std::size_t>(n - 1)) : std::string();
 }
 
 std::string PortIdentity(const std::string& port) {
-    return DeviceName(port);
+    return PortName(port);
 }
 
 int PortOpenProblem(const std::string& port) {
-    // Only whether the device exists: opening it to test the access would already switch
-    // its modem lines, and that touches the instrument.
-    std::vector<char> target(4096);
-    const std::string name = DeviceName(port);
-    if (::QueryDosDeviceA(name.c_str(), target.data(), static_cast<DWORD>(target.size())) == 0 &&
-        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-        return 1;
-    }
-    return 0;
+    // The device name is known to the system while the port is present; whether another
+    // program holds it shows only when it is opened.
+    const std::string name = PortName(port);
+    char target[1024];
+    return !name.empty() && ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 ? 0 : 1;
 }
 
 } // namespace Console
