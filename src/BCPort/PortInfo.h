@@ -64,6 +64,13 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
 std::vector<TSerialPortInfo> DescribeSerialPorts(const TPortPlaces& places = {},
                                                  const TPortUser& user = CurrentPortUser());
 
+// The USB device as the user knows it, e.g. "FTDI FT232R USB UART (USB 0403:6001)"; empty
+// for a port that is not on USB.
+std::string UsbDescription(const TSerialPortInfo& info);
+
+// A group's name, or its number when the group database has no name for it.
+std::string GroupNameOf(gid_t gid);
+
 // One line saying what the port is, e.g. "ftdi_sio, FTDI FT232R USB UART, s/n A12345";
 // empty when nothing is known.
 std::string PortSummary(const TSerialPortInfo& info);

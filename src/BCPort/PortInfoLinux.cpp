@@ -253,14 +253,7 @@ std::vector<TSerialPortInfo> DescribeSerialPorts(const TPortPlaces& places, cons
     return ports;
 }
 
-std::string PortSummary(const TSerialPortInfo& info) {
-    std::vector<std::string> parts;
-    if (info.Driver == "pseudo-terminal") {
-        parts.push_back("псевдотермінал" +
-                        (info.LinkTarget.empty() ? std::string() : " " + info.LinkTarget));
-    } else if (!info.Driver.empty()) {
-        parts.push_back("драйвер " + info.Driver);
-    }
+std::string UsbDescription(const TSerialPortInfo& info) {
     std::string usb = info.Manufacturer;
     if (!info.Product.empty()) {
         // Many makers repeat their name at the start of the product name.
@@ -274,6 +267,22 @@ std::string PortSummary(const TSerialPortInfo& info) {
         const std::string ids = info.VendorId + ":" + info.ProductId;
         usb = usb.empty() ? "USB " + ids : usb + " (USB " + ids + ")";
     }
+    return usb;
+}
+
+std::string GroupNameOf(gid_t gid) {
+    return GroupName(gid);
+}
+
+std::string PortSummary(const TSerialPortInfo& info) {
+    std::vector<std::string> parts;
+    if (info.Driver == "pseudo-terminal") {
+        parts.push_back("псевдотермінал" +
+                        (info.LinkTarget.empty() ? std::string() : " " + info.LinkTarget));
+    } else if (!info.Driver.empty()) {
+        parts.push_back("драйвер " + info.Driver);
+    }
+    const std::string usb = UsbDescription(info);
     if (!usb.empty()) {
         parts.push_back(usb);
     }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "Application.h"
 #include "ComMessages.h"
+#include "PortInfo.h"
 #include "Recorder.h"
 
 // The smallest text the image builder accepts: one data record and the end record.
@@ -30,6 +32,17 @@ protected:
                 throw EComPort(15);
             }
             list = Ports;
+        };
+        seams.DescribePort = [this](const std::string& name) { return Facts(name); };
+        seams.DescribePorts = [this] {
+            if (PortListFails) {
+                throw EComPort(15);
+            }
+            std::vector<TSerialPortInfo> facts;
+            for (const std::string& name : Ports) {
+                facts.push_back(Facts(name));
+            }
+            return facts;
         };
         seams.FirmwareText = std::move(firmware);
         // "Відкрити" takes the next file of FilesToChoose; none left is a cancelled dialog.
@@ -50,7 +63,21 @@ protected:
         QApplication::processEvents();
     }
 
+    // A port's facts: those set in PortFacts, else a port that can be opened.
+    TSerialPortInfo Facts(const std::string& name) const {
+        const auto found = PortFacts.find(name);
+        if (found != PortFacts.end()) {
+            return found->second;
+        }
+        TSerialPortInfo info;
+        info.Name = name;
+        info.DevicePath = "/dev/" + name;
+        info.Access = TPortAccess::Allowed;
+        return info;
+    }
+
     TFeedbackRecorder Recorder;
+    std::map<std::string, TSerialPortInfo> PortFacts;
     std::vector<std::string> Ports;
     bool PortListFails = false;
     std::vector<std::string> FilesToChoose;

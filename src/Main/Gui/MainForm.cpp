@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
 #include <QTime>
 #include <QToolButton>
 
@@ -26,6 +28,8 @@
 #include "Gauge.h"
 #include "KeyPreview.h"
 #include "Pictures.h"
+#include "PortDiagnosis.h"
+#include "PortInfo.h"
 #include "PortList.h"
 #include "PortSettings.h"
 #include "SkinManager.h"
@@ -89,6 +93,22 @@ QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A port list entry's tool tip: the device, what it is, and why it cannot be opened.
+std::string PortToolTip(const TSerialPortInfo& info, const TPortUser& user) {
+    std::string tip = info.DevicePath;
+    const std::string summary = PortSummary(info);
+    if (!summary.empty()) {
+        tip += "\n" + summary;
+    }
+    for (const std::string& name : info.ById) {
+        tip += "\n/dev/serial/by-id/" + name;
+    }
+    if (info.Access != TPortAccess::Allowed) {
+        tip += "\nНемає доступу: " + AccessReason(info, user);
+    }
+    return tip;
+}
+
 } // namespace
 
 template <class F> void TMainForm::Guarded(F&& handler) {
@@ -102,6 +122,12 @@ TMainForm::TMainForm(TSeams seams)
       Seams(std::move(seams)) {
     if (!Seams.ListPorts) {
         Seams.ListPorts = ListSerialPorts;
+    }
+    if (!Seams.DescribePort) {
+        Seams.DescribePort = [](const std::string& name) { return DescribeSerialPort(name); };
+    }
+    if (!Seams.DescribePorts) {
+        Seams.DescribePorts = [] { return DescribeSerialPorts(); };
     }
     setObjectName(QStringLiteral("MainForm"));
     setAttribute(Qt::WA_StyledBackground);
@@ -255,11 +281,7 @@ void TMainForm::FormCreate() {
 
     std::vector<std::string> ports;
     Seams.ListPorts(ports);
-    cbPort->clear();
-    for (const std::string& port : ports) {
-        cbPort->addItem(FromUtf8(port));
-    }
-    cbPort->setCurrentIndex(cbPort->count() > 0 ? 0 : -1);
+    FillPortList(ports);
 
     cbBaudRate->setCurrentIndex(StartBaudRateIndex);
     MemoAbout().Clear();
@@ -322,12 +344,25 @@ void TMainForm::ExpandView() {
 void TMainForm::RefreshPortList() {
     std::vector<std::string> ports;
     Seams.ListPorts(ports); // a failure leaves the list as it was
+    FillPortList(ports);
+    ShowMessage("Порти оновлено!");
+}
+
+void TMainForm::FillPortList(const std::vector<std::string>& ports) {
+    const TPortUser user = CurrentPortUser();
     cbPort->clear();
     for (const std::string& port : ports) {
         cbPort->addItem(FromUtf8(port));
+        cbPort->setItemData(cbPort->count() - 1,
+                            FromUtf8(PortToolTip(Seams.DescribePort(port), user)), Qt::ToolTipRole);
     }
     cbPort->setCurrentIndex(cbPort->count() > 0 ? 0 : -1);
-    ShowMessage("Порти оновлено!");
+    QAbstractItemView* list = cbPort->view();
+    int listWidth = list->sizeHintForColumn(0) + 2 * list->frameWidth();
+    if (cbPort->count() > cbPort->maxVisibleItems()) {
+        listWidth += list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    }
+    list->setMinimumWidth(listWidth);
 }
 
 // ---- small handlers ----
@@ -343,7 +378,15 @@ void TMainForm::FormActivate() {
 }
 
 void TMainForm::Label1Click() {
-    // Linux has no one device list every desktop offers; the label opens nothing there.
+    // Linux has no Device Manager: the label opens the program's own overview of the
+    // serial devices, with what keeps the user from opening one.
+    if (PortDiagnosis == nullptr) {
+        PortDiagnosis = new TPortDiagnosis(this, Seams.DescribePorts, CurrentPortUser());
+    } else {
+        PortDiagnosis->Refresh();
+    }
+    PortDiagnosis->show();
+    BringWindowToFront(PortDiagnosis);
 }
 
 void TMainForm::cbPortChange() {

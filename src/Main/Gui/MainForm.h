@@ -16,6 +16,7 @@
 
 #include "BCPort.h"
 #include "Flows.h"
+#include "PortInfo.h"
 #include "ProgramState.h"
 #include "WindowHost.h"
 
@@ -28,6 +29,7 @@ class QToolButton;
 class TFormHelp;
 class TGauge;
 class TKeyPreview;
+class TPortDiagnosis;
 class TSkinManager;
 class TTextView;
 
@@ -42,6 +44,10 @@ public:
         std::optional<std::string> FirmwareText;
         // The file dialog of "Відкрити" (a real dialog by default).
         std::function<std::optional<std::string>(const std::string& filter)> ChooseFile;
+        // What one listed port is, for its tool tip (DescribeSerialPort by default).
+        std::function<TSerialPortInfo(const std::string& name)> DescribePort;
+        // Every port with its facts, for the port overview (DescribeSerialPorts by default).
+        std::function<std::vector<TSerialPortInfo>()> DescribePorts;
     };
 
     static constexpr int ClientWidth = 329;
@@ -135,6 +141,8 @@ public:
     QPushButton* sButton2 = nullptr;
     QPushButton* sButton3 = nullptr;
     QComboBox* cbBaudRate = nullptr;
+    // The serial port overview opened by Label1; created on its first opening.
+    TPortDiagnosis* PortDiagnosis = nullptr;
 
     // The maker's web site opened by sButton2.
     static constexpr const char* MakerSite = "https://www.vorn.example/";
@@ -147,6 +155,9 @@ protected:
 
 private:
     void CreateControls();
+    // Fills cbPort with the names, each with a tool tip saying what the port is; the
+    // drop-down list grows to the longest name while the combo keeps its size.
+    void FillPortList(const std::vector<std::string>& ports);
     // Runs a handler inside general error reporting.
     template <class F> void Guarded(F&& handler);
     TFlowContext Context() { return {*this, State, BComPort1}; }

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Retakes the README's pictures under Xvfb: the open port list with the simulator published
+# as /dev/TARVEX6-SIM (as ./run.sh --demo does), the serial port overview, and the completion
+# message of a real write into the simulator.
+#
+#   tests/gui/screenshots.sh [build folder]     (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build}
+cmake --build "$build" --parallel 2 --target gui_screenshots tarvex6-sim
+
+SUDO=""
+[ -w /dev ] || SUDO=sudo
+link=/dev/TARVEX6-SIM
+if [ -e "$link" ] || [ -L "$link" ]; then
+    echo "$link is in use (./run.sh --demo running?); stop it first" >&2
+    exit 1
+fi
+coproc SIM { exec "./$build/sim/tarvex6-sim" --version 241003; }
+sim=$SIM_PID
+cleanup() {
+    kill "$sim" 2>/dev/null || true
+    $SUDO rm -f "$link"
+}
+trap cleanup EXIT
+read -r ready pty <&"${SIM[0]}"
+[ "$ready" = READY ] || { echo "the simulator did not start" >&2; exit 1; }
+$SUDO ln -sfn "$pty" "$link"
+
+xvfb-run -a -s "-screen 0 1024x700x24" \
+    "./$build/tests/gui/gui_screenshots" docs TARVEX6-SIM

@@ -1,0 +1,145 @@
+// The port list's drop-down and tool tips, and the serial port overview behind "Порт:".
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "PortDiagnosis.h"
+#include "WindowFixture.h"
+
+namespace {
+
+const char* const LongName = "TARVEX6-SIM-ON-A-LONG-LINK";
+
+TSerialPortInfo FtdiAdapter() {
+    TSerialPortInfo info;
+    info.Name = "ttyUSB0";
+    info.DevicePath = "/dev/ttyUSB0";
+    info.Driver = "ftdi_sio";
+    info.Manufacturer = "FTDI";
+    info.Product = "FT232R USB UART";
+    info.SerialNumber = "A12345";
+    info.VendorId = "0403";
+    info.ProductId = "6001";
+    info.ById = {"usb-FTDI_FT232R_USB_UART_A12345-if00-port0"};
+    info.Access = TPortAccess::Allowed;
+    info.Group = "dialout";
+    info.Mode = "crw-rw----";
+    return info;
+}
+
+TSerialPortInfo DeniedAcm() {
+    TSerialPortInfo info;
+    info.Name = "ttyACM0";
+    info.DevicePath = "/dev/ttyACM0";
+    info.Driver = "cdc_acm";
+    info.Access = TPortAccess::NotInGroup;
+    info.Group = "dialout";
+    info.Mode = "crw-rw----";
+    return info;
+}
+
+bool Has(const QString& text, const char* piece) {
+    return text.contains(QString::fromUtf8(piece));
+}
+
+TEST_F(WindowTest, PortListDropsDownAsWideAsItsLongestNameAndKeepsItsSize) {
+    Create({"ttyS0", LongName});
+    ShowForm();
+    EXPECT_EQ(Form().cbPort->geometry(), QRect(30, 37, 73, 21));
+    Form().cbPort->showPopup();
+    const QAbstractItemView* list = Form().cbPort->view();
+    ASSERT_TRUE(list->isVisible());
+    const int longest = list->fontMetrics().horizontalAdvance(QString::fromLatin1(LongName));
+    EXPECT_GE(list->viewport()->width(), longest);
+    EXPECT_EQ(Form().cbPort->geometry(), QRect(30, 37, 73, 21));
+    Form().cbPort->hidePopup();
+}
+
+TEST_F(WindowTest, EachPortEntrySaysWhatThePortIs) {
+    PortFacts["ttyUSB0"] = FtdiAdapter();
+    PortFacts["ttyACM0"] = DeniedAcm();
+    Create({"ttyACM0", "ttyUSB0"});
+    const auto tip = [this](int index) {
+        return Form().cbPort->itemData(index, Qt::ToolTipRole).toString();
+    };
+    for (const char* piece : {"/dev/ttyUSB0", "ftdi_sio", "FTDI FT232R USB UART", "A12345",
+                              "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0"}) {
+        EXPECT_TRUE(Has(tip(1), piece)) << piece;
+    }
+    EXPECT_FALSE(Has(tip(1), "Немає доступу"));
+    EXPECT_TRUE(Has(tip(0), "cdc_acm"));
+    EXPECT_TRUE(Has(tip(0), "Немає доступу"));
+    EXPECT_TRUE(Has(tip(0), "dialout"));
+    EXPECT_EQ(Form().cbPort->toolTip(), QStringLiteral("Ctrl+R оновлення списку портів"));
+
+    // A refreshed list carries its tool tips too.
+    Ports = {"ttyUSB0"};
+    Form().RefreshPortList();
+    EXPECT_TRUE(Has(tip(0), "FTDI FT232R USB UART"));
+}
+
+TEST_F(WindowTest, PortLabelOpensTheSerialPortOverview) {
+    PortFacts["ttyUSB0"] = FtdiAdapter();
+    PortFacts["ttyACM0"] = DeniedAcm();
+    Create({"ttyACM0", "ttyUSB0"});
+    ShowForm();
+    Recorder.Clear();
+    QTest::mouseClick(Form().Label1, Qt::LeftButton);
+    TPortDiagnosis* overview = Form().PortDiagnosis;
+    ASSERT_NE(overview, nullptr);
+    EXPECT_TRUE(overview->isVisible());
+    EXPECT_TRUE(Recorder.Records.empty()); // no sound, no message box
+
+    ASSERT_EQ(overview->PortTable->topLevelItemCount(), 2);
+    const QTreeWidgetItem* acm = overview->PortTable->topLevelItem(0);
+    const QTreeWidgetItem* ftdi = overview->PortTable->topLevelItem(1);
+    EXPECT_EQ(ftdi->text(TPortDiagnosis::ColPort), QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(ftdi->text(TPortDiagnosis::ColDriver), QStringLiteral("ftdi_sio"));
+    EXPECT_EQ(ftdi->text(TPortDiagnosis::ColUsb),
+              QStringLiteral("FTDI FT232R USB UART (USB 0403:6001)"));
+    EXPECT_EQ(ftdi->text(TPortDiagnosis::ColSerial), QStringLiteral("A12345"));
+    EXPECT_EQ(ftdi->text(TPortDiagnosis::ColById),
+              QStringLiteral("usb-FTDI_FT232R_USB_UART_A12345-if00-port0"));
+    EXPECT_EQ(ftdi->text(TPortDiagnosis::ColAccess), QStringLiteral("так"));
+    EXPECT_EQ(acm->text(TPortDiagnosis::ColAccess), QStringLiteral("ні"));
+
+    // The reason and the fix for the port that cannot be opened, and only for it.
+    const QString advice = overview->Advice->text();
+    for (const char* piece :
+         {"ttyACM0", "групі dialout", "sudo usermod -aG dialout", "увійдіть знову"}) {
+        EXPECT_TRUE(Has(advice, piece)) << piece;
+    }
+    EXPECT_FALSE(Has(advice, "ttyUSB0"));
+    EXPECT_TRUE(Has(overview->Intro->text(), "Порт зайнятий іншою програмою"));
+    // The label keeps its tool tip.
+    EXPECT_EQ(Form().Label1->toolTip(), QStringLiteral("Запустити диспетчер пристроїв"));
+
+    // A second click shows the same window with the facts read again.
+    PortFacts["ttyACM0"].Access = TPortAccess::Allowed;
+    overview->close();
+    QTest::mouseClick(Form().Label1, Qt::LeftButton);
+    EXPECT_EQ(Form().PortDiagnosis, overview);
+    EXPECT_TRUE(overview->isVisible());
+    EXPECT_EQ(overview->PortTable->topLevelItem(0)->text(TPortDiagnosis::ColAccess),
+              QStringLiteral("так"));
+    EXPECT_EQ(overview->Advice->text(), QStringLiteral("Усі порти можна відкрити."));
+}
+
+TEST_F(WindowTest, PortOverviewWithoutPortsOrWithoutTheSystemsList) {
+    Create({});
+    Form().Label1Click();
+    TPortDiagnosis* overview = Form().PortDiagnosis;
+    ASSERT_NE(overview, nullptr);
+    EXPECT_EQ(overview->PortTable->topLevelItemCount(), 0);
+    EXPECT_TRUE(Has(overview->Advice->text(), "Послідовних портів не знайдено"));
+
+    PortListFails = true;
+    overview->ButtonRefresh->click();
+    EXPECT_EQ(overview->Advice->text(), QString::fromUtf8(ComMessageText(15)));
+    EXPECT_TRUE(Recorder.Of(TFeedbackRecorder::TKind::Error).empty());
+}
+
+} // namespace
