@@ -20,7 +20,7 @@ echo "$(basename "$deb"): $(stat -c %s "$deb") bytes, installed size $(dpkg-deb 
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo libcanberra0; do
+for lib in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo; do
     [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib"
 done
 for field in Maintainer Section Description; do
