@@ -412,3 +412,32 @@ TEST(FlashCommand, OnATerminalEachPortKeepsOneLiveLine) {
     // Then each port's messages, below the live lines.
     EXPECT_TRUE(Contains(rows[2], ": Мікропрограма успішно завантажена в ")) << rows[2];
 }
+
+TEST(FlashCommand, ListDescribesEachPortAndWhetherItMayBeOpened) {
+    // A simulator published in /dev is listed as a port, like an adapter.
+    const std::string name = "tarvex-cli-" + std::to_string(getpid());
+    if (access("/dev", W_OK) != 0) {
+        GTEST_SKIP() << "/dev is not writable here";
+    }
+    TSimProcess sim({"--link", "/dev/" + name});
+    const TCliRun json = RunCli({"--list", "--json"});
+    EXPECT_EQ(json.ExitCode, 0) << json.Err;
+    bool found = false;
+    for (const auto& port : JsonLines(json.Out)) {
+        EXPECT_EQ(port["event"].String, "port");
+        for (const char* key :
+             {"port", "path", "driver", "product", "serial_number", "access", "reason", "fix"}) {
+            EXPECT_EQ(port[key].Kind, TJson::TKind::String) << key;
+        }
+        EXPECT_EQ(port["may_open"].Bool, port["access"].String == "allowed");
+        if (port["port"].String == name) {
+            found = true;
+            EXPECT_EQ(port["path"].String, "/dev/" + name);
+            EXPECT_EQ(port["access"].String, "allowed");
+        }
+    }
+    EXPECT_TRUE(found) << json.Out;
+    const TCliRun plain = RunCli({"--list"});
+    EXPECT_EQ(plain.ExitCode, 0);
+    EXPECT_TRUE(Contains(plain.Out, name + "  /dev/" + name + "\n")) << plain.Out;
+}
