@@ -1,0 +1,211 @@
+// The Windows programs of the cross build, run under Wine against a live peer behind the
+// mapped COM port: the instrument simulator, or an echoing pseudo-terminal.  This side
+// starts the peer where scripts/windows.sh mapped the port (a link that Wine's COM7 points
+// to), runs the Windows program and checks its exit code and what the peer received.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SimProcess.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string WinBuild = TARVEX_WIN_BUILD_DIR;
+const std::string PortName = "COM7";
+const std::string PortLink = WinBuild + "/ports/com7";
+
+struct TRun {
+    int ExitCode = -1;
+    std::string Output;
+};
+
+// Runs a Windows program under Wine (tests/win/wine-run.sh) with the modem-line shim
+// preloaded; gives up after `limit`.
+TRun RunWindows(const std::vector<std::string>& args,
+                std::chrono::seconds limit = std::chrono::seconds(120)) {
+    std::vector<std::string> words = {TARVEX_WINE_RUN};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        env.emplace_back(*e);
+    }
+    env.push_back(std::string("LD_PRELOAD=") + TARVEX_MODEM_SHIM);
+    env.push_back("TARVEX_WIN_PORT=" + PortName);
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        return {};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    TRun run;
+    if (spawned != 0) {
+        ::close(out[0]);
+        return run;
+    }
+    // Wine's own services may inherit the pipe and keep it open: the program's end, not the
+    // pipe's, ends the wait.
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    bool ended = false;
+    while (!ended) {
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended && std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            run.Output += "\n[killed after the time limit]";
+            break;
+        }
+        pollfd p{out[0], POLLIN, 0};
+        while (::poll(&p, 1, ended ? 0 : 20) > 0 && (p.revents & POLLIN) != 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            run.Output.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(out[0]);
+    run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string WinProgram(const std::string& relative) {
+    return WinBuild + "/" + relative;
+}
+
+// A peer that sends back every byte it receives and keeps them, on a pty published at
+// PortLink.
+class TEchoPeer {
+public:
+    TEchoPeer() {
+        int slave = -1;
+        if (::openpty(&Master, &slave, nullptr, nullptr, nullptr) != 0) {
+            return;
+        }
+        const std::string path = ::ttyname(slave);
+        ::close(slave); // Wine opens its own; the master keeps the pair alive
+        fs::remove(PortLink);
+        fs::create_symlink(path, PortLink);
+        Thread = std::thread([this] { Run(); });
+    }
+    ~TEchoPeer() {
+        Stopping = true;
+        if (Thread.joinable()) {
+            Thread.join();
+        }
+        fs::remove(PortLink);
+        if (Master >= 0) {
+            ::close(Master);
+        }
+    }
+    TEchoPeer(const TEchoPeer&) = delete;
+    TEchoPeer& operator=(const TEchoPeer&) = delete;
+
+    bool Ready() const { return Master >= 0; }
+    std::string Received() {
+        Stopping = true;
+        if (Thread.joinable()) {
+            Thread.join();
+        }
+        return Got;
+    }
+
+private:
+    void Run() {
+        while (!Stopping) {
+            pollfd p{Master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0 || (p.revents & POLLIN) == 0) {
+                continue; // a closed slave shows as POLLHUP until Wine opens it
+            }
+            char buffer[512];
+            const ssize_t n = ::read(Master, buffer, sizeof buffer);
+            if (n <= 0) {
+                continue;
+            }
+            Got.append(buffer, static_cast<std::size_t>(n));
+            ssize_t done = 0;
+            while (done < n) {
+                const ssize_t w =
+                    ::write(Master, buffer + done, static_cast<std::size_t>(n - done));
+                if (w <= 0) {
+                    break;
+                }
+                done += w;
+            }
+        }
+    }
+
+    int Master = -1;
+    std::atomic<bool> Stopping{false};
+    std::string Got;
+    std::thread Thread;
+};
+
+std::vector<std::string> SimOptions(std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"--link", PortLink};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+TEST(Wine, ComponentAgainstTheSimulator) {
+    TSimProcess sim(SimOptions());
+    const TRun run =
+        RunWindows({WinProgram("tests/win/win_port_tests.exe"), "--gtest_filter=WinSim.*"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    sim.Stop();
+    // The identify frame arrived as sent, once; nothing else was a frame.
+    EXPECT_EQ(sim.ReceivedFrames(), (std::vector<std::string>{"g0202;"})) << sim.Transcript();
+}
+
+TEST(Wine, AllByteValuesBothWays) {
+    TEchoPeer peer;
+    ASSERT_TRUE(peer.Ready());
+    const TRun run =
+        RunWindows({WinProgram("tests/win/win_port_tests.exe"), "--gtest_filter=WinEcho.*"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    std::string all(256, '\0');
+    for (int i = 0; i < 256; ++i) {
+        all[static_cast<std::size_t>(i)] = static_cast<char>(i);
+    }
+    const std::string got = peer.Received();
+    EXPECT_TRUE(got == all) << "the peer received " << got.size() << " bytes";
+}
+
+} // namespace
