@@ -5,7 +5,9 @@
 // peak memory during the write.
 //
 // The flows run over the real serial component with the window's port settings (every
-// time-out 1 ms) and a window stand-in that sleeps for real and shows nothing.
+// time-out 1 ms, smThreadSync, no handler) and a window stand-in that sleeps for real and
+// shows nothing; like the window, it runs the event thread's deliveries whenever the flows
+// let it process pending input.
 // Usage: bench_flash [rate ...]     rates from the baud-rate list; default 115200 9600
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,6 +21,8 @@
 #include <vector>
 
 #include "BuiltinFirmware.h"
+#include "ComThread.h"
+#include "ComUiThread.h"
 #include "FlashImage.h"
 #include "Flows.h"
 #include "PortSettings.h"
@@ -39,6 +43,17 @@ public:
     std::string Calibration;
     std::vector<std::string> Messages;
     Clock::time_point WriteStarted{}, WriteEnded{};
+    TComUiQueue PortUi;
+    const TBComPort* PortSeen = nullptr;
+    std::size_t Deliveries = 0, Looks = 0, LooksWithThread = 0;
+
+    void ProcessPendingInput() override {
+        Deliveries += PortUi.RunPending();
+        ++Looks;
+        if (PortSeen->EventThread() != nullptr && !PortSeen->EventThread()->Finished()) {
+            ++LooksWithThread;
+        }
+    }
 
     void SetStatusText(const std::string& text) override {
         if (text == "Йде запис! Заборонено переривати!") {
@@ -83,7 +98,7 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-void Run(int rate, const std::string& image) {
+void Run(int rate, const TImageText& image) {
     int index = -1;
     for (int i = 0; i < 15; ++i) {
         if (Rates[i] == rate) {
@@ -103,6 +118,8 @@ void Run(int rate, const std::string& image) {
     state.FlashImage = image;
     TBComPort port;
     ApplyStoredPortSettings(port);
+    port.SetUiThread(&host.PortUi);
+    host.PortSeen = &port;
     TFlowContext ctx{host, state, port};
 
     ResetPeakMemory();
@@ -144,6 +161,8 @@ void Run(int rate, const std::string& image) {
     }
     std::printf("tries:                %ld for %ld frames; pauses %s ms\n", tries, 1024L * 3,
                 host.Calibration.empty() ? "0.0.0" : host.Calibration.c_str());
+    std::printf("event thread:         running at %zu of %zu input looks; %zu deliveries run\n",
+                host.LooksWithThread, host.Looks, host.Deliveries);
     std::printf("memory:               %ld KiB resident before, %ld KiB peak during the write "
                 "(+%ld KiB)\n",
                 rssBefore, peak, peak - rssBefore);
@@ -160,7 +179,7 @@ int main(int argc, char** argv) {
         std::printf("the built-in firmware did not build\n");
         return 1;
     }
-    std::string image = std::move(built.FlashImage);
+    const TImageText image = built.FlashImage;
     builder.Terminal.Clear();
 
     std::vector<int> rates;

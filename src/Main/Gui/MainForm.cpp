@@ -22,6 +22,7 @@
 
 #include "BuiltinFirmware.h"
 #include "Clock.h"
+#include "ComUiThread.h"
 #include "Feedback.h"
 #include "FormFont.h"
 #include "FormHelp.h"
@@ -93,6 +94,20 @@ QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// BComPort1's user-interface side: event deliveries come in as queued calls on the window's
+// thread; an exception from an smWindowSync handler goes to general error reporting.  A
+// child of the window, so it outlives BComPort1.
+class TWindowComUi final : public QObject, public TComUiThread {
+public:
+    explicit TWindowComUi(QObject* window) : QObject(window) {}
+    void Post(std::function<void()> call) override {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    }
+    void ShowException(std::exception_ptr error) override {
+        ReportErrors([&] { std::rethrow_exception(error); });
+    }
+};
+
 // A port list entry's tool tip: the device, what it is, and why it cannot be opened.
 std::string PortToolTip(const TSerialPortInfo& info, const TPortUser& user) {
     std::string tip = info.DevicePath;
@@ -139,6 +154,7 @@ TMainForm::TMainForm(TSeams seams)
     setFixedSize(ClientWidth, CompactClientHeight);
 
     ApplyStoredPortSettings(BComPort1);
+    BComPort1.SetUiThread(new TWindowComUi(this));
 
     sSkinManager1 = new TSkinManager(this);
     CreateControls();
