@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -13,6 +14,7 @@
 #include "ComOs.h"
 #include "ComOsWin32.h"
 #include "ComTestHelpers.h"
+#include "ComUiWindow.h"
 #include "WinTestPort.h"
 
 namespace {
@@ -120,6 +122,62 @@ TEST_F(WinSim, LinesSwitchAndReadWithModemLines) {
     EXPECT_EQ(lines & 1, 1); // CTS
     EXPECT_EQ(lines & 8, 8); // RLSD
 }
+
+// The event thread under each delivery method: the simulator's reply to an identify frame
+// reaches OnRxChar with a count above 0, on the thread the method names, and the wait
+// leaves every byte for ReceiveString.
+class WinSimEvents : public ::testing::TestWithParam<TSyncMethod> {};
+
+TEST_P(WinSimEvents, ReceivedBytesReachOnRxChar) {
+    TComUiWindow ui([](std::exception_ptr) {});
+    TBComPort port;
+    port.SetPort(WinTestPort());
+    port.SetBaudRate(TBaudRate::br115200);
+    StoredSettings(port);
+    port.SetSyncMethod(GetParam());
+    port.SetUiThread(&ui);
+    std::atomic<std::int32_t> total{0};
+    std::atomic<bool> zeroCount{false};
+    std::atomic<DWORD> handlerThread{0};
+    port.OnRxChar = [&](TBComPort&, std::int32_t count) {
+        zeroCount = zeroCount || count <= 0;
+        handlerThread = ::GetCurrentThreadId();
+        total += count;
+    };
+    ASSERT_TRUE(port.Open());
+    EXPECT_EQ(port.SendString("g0202;"), 6);
+
+    // Serve the window's messages until the event came, five seconds at most.
+    const auto start = Clock::now();
+    while (total == 0 && Clock::now() - start < std::chrono::seconds(5)) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::DispatchMessageA(&msg);
+        }
+    }
+    EXPECT_GT(total.load(), 0);
+    EXPECT_FALSE(zeroCount.load());
+    if (GetParam() == TSyncMethod::smNone) {
+        EXPECT_NE(handlerThread.load(), ::GetCurrentThreadId());
+    } else {
+        EXPECT_EQ(handlerThread.load(), ::GetCurrentThreadId());
+    }
+
+    // The event wait took nothing from the driver's queue.
+    std::string reply;
+    std::string part;
+    while (reply.size() < 20 && Clock::now() - start < std::chrono::seconds(5)) {
+        port.ReceiveString(part, 40);
+        reply += part;
+    }
+    EXPECT_EQ(reply, "g8202000001400400C9;");
+    EXPECT_TRUE(port.Close());
+}
+
+INSTANTIATE_TEST_SUITE_P(EachMethod, WinSimEvents,
+                         ::testing::Values(TSyncMethod::smThreadSync, TSyncMethod::smWindowSync,
+                                           TSyncMethod::smNone));
 
 TEST_F(WinEcho, AllByteValuesBothWays) {
     std::string all(256, '\0');

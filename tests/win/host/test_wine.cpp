@@ -186,12 +186,14 @@ std::vector<std::string> SimOptions(std::vector<std::string> more = {}) {
 
 TEST(Wine, ComponentAgainstTheSimulator) {
     TSimProcess sim(SimOptions());
-    const TRun run =
-        RunWindows({WinProgram("tests/win/win_port_tests.exe"), "--gtest_filter=WinSim.*"});
+    const TRun run = RunWindows(
+        {WinProgram("tests/win/win_port_tests.exe"), "--gtest_filter=WinSim.*:*/WinSimEvents.*"});
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    EXPECT_NE(run.Output.find("[  PASSED  ] 7 tests."), std::string::npos) << run.Output;
     sim.Stop();
-    // The identify frame arrived as sent, once; nothing else was a frame.
-    EXPECT_EQ(sim.ReceivedFrames(), (std::vector<std::string>{"g0202;"})) << sim.Transcript();
+    // The identify frame arrived as sent, once from the exchange and once under each
+    // delivery method; nothing else was a frame.
+    EXPECT_EQ(sim.ReceivedFrames(), std::vector<std::string>(4, "g0202;")) << sim.Transcript();
 }
 
 TEST(Wine, AllByteValuesBothWays) {
@@ -200,6 +202,7 @@ TEST(Wine, AllByteValuesBothWays) {
     const TRun run =
         RunWindows({WinProgram("tests/win/win_port_tests.exe"), "--gtest_filter=WinEcho.*"});
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
     std::string all(256, '\0');
     for (int i = 0; i < 256; ++i) {
         all[static_cast<std::size_t>(i)] = static_cast<char>(i);
