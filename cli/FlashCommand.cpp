@@ -11,13 +11,11 @@
 #include "Console.h"
 #include "FlashImage.h"
 #include "Options.h"
-#include "PortList.h"
+#include "PortListing.h"
 #include "PortRun.h"
 #include "Reporter.h"
 #include "TarvexVersion.h"
 #include "TerminalHost.h"
-
-int RunPortList(bool json); // PortListing.cpp
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "Json.h"
 #include "Options.h"
 #include "PortInfo.h"
+#include "PortListing.h"
 #include "Reporter.h"
 
 namespace {

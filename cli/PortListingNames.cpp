@@ -5,6 +5,7 @@
 #include "Json.h"
 #include "Options.h"
 #include "PortList.h"
+#include "PortListing.h"
 #include "Reporter.h"
 
 int RunPortList(bool json) {

@@ -21,6 +21,7 @@ struct TPortProgress {
     std::int64_t TotalBytes = 0;
     double Elapsed = 0;      // seconds since the port's run started
     double WriteElapsed = 0; // seconds since the first erase frame; 0 before it
+    double Paused = 0;       // seconds spent in the protocol's pauses
     int IdentifyPercent = 0; // the step gauge of the identification
 };
 

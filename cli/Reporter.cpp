@@ -251,6 +251,7 @@ void TReporter::Finished(std::size_t index, const TPortResult& r) {
             .Add("failed_tries", r.Last.FailedTries)
             .Add("pauses", std::vector<std::int64_t>(r.Last.Pauses.begin(), r.Last.Pauses.end()))
             .AddSeconds("seconds", r.Last.Elapsed)
+            .AddSeconds("paused_seconds", r.Last.Paused)
             .Add("bytes", r.Last.Bytes)
             .Add("total_bytes", r.Last.TotalBytes)
             .Add("in_bootloader", r.InBootloader);

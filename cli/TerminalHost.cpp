@@ -47,6 +47,7 @@ TPortProgress TTerminalHost::Snapshot() const {
     p.Elapsed = std::chrono::duration<double>(Clock::now() - Started).count();
     p.Tries = Tries;
     p.FailedTries = FailedTries;
+    p.Paused = static_cast<double>(SleptMs) / 1000.0;
     p.Pauses = Pauses;
     const TFlashGeometry& g = State.FlashGeometry;
     const auto positive = [](std::int64_t v) { return v > 0 ? v : 0; };
@@ -122,6 +123,7 @@ void TTerminalHost::ShowMessage(const std::string& text) {
 
 void TTerminalHost::Sleep(unsigned milliseconds) {
     MaybeReport();
+    SleptMs += milliseconds;
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 

@@ -95,4 +95,5 @@ private:
     std::int64_t FailedTries = 0;
     std::array<std::int64_t, 3> Pauses{};
     std::int64_t BlockBarPosition = 0;
+    std::uint64_t SleptMs = 0;
 };

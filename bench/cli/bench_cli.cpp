@@ -81,9 +81,12 @@ TFigures RunCommand(int instruments, int kib) {
             continue;
         }
         const auto& p = line["pauses"].Array;
-        std::printf("  %s: %s in %.2f s, %lld tries, %lld failed, pauses %lld.%lld.%lld ms\n",
+        std::printf("  %s: %s in %.2f s (%.2f s of them in pauses: %.2fx the bound without), "
+                    "%lld tries, %lld failed, pauses %lld.%lld.%lld ms\n",
                     line["port"].String.c_str(), line["outcome"].String.c_str(),
-                    line["seconds"].Number, static_cast<long long>(line["tries"].Int()),
+                    line["seconds"].Number, line["paused_seconds"].Number,
+                    (line["seconds"].Number - line["paused_seconds"].Number) / f.WorstBound,
+                    static_cast<long long>(line["tries"].Int()),
                     static_cast<long long>(line["failed_tries"].Int()),
                     static_cast<long long>(p[0].Int()), static_cast<long long>(p[1].Int()),
                     static_cast<long long>(p[2].Int()));
@@ -96,12 +99,16 @@ public:
     std::string Port;
     std::string Calibration = "0.0.0";
     int FailedTries = 0;
+    unsigned SleptMs = 0;
     void SetCalibrationText(const std::string& text) override {
         Calibration = text.substr(text.find(": ") + 2);
         ++FailedTries;
     }
     std::string PortText() override { return Port; }
-    void Sleep(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    void Sleep(unsigned ms) override {
+        SleptMs += ms;
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
     std::string LongTimeText() override { return "00:00:00"; }
 };
 
@@ -127,7 +134,9 @@ TFigures RunWindowFlows(int kib, const TProgramState& prepared) {
     std::printf("handler:              %.2f s\n", f.Wall);
     std::printf("line-rate bound:      %.2f s\n", f.WorstBound);
     std::printf("ratio to the bound:   %.2fx\n", f.Wall / f.WorstBound);
-    std::printf("  %d failed tries, pauses %s ms\n", host.FailedTries - 1,
+    const double paused = host.SleptMs / 1000.0;
+    std::printf("  %.2f s in pauses: %.2fx the bound without; %d failed tries, pauses %s ms\n",
+                paused, (f.Wall - paused) / f.WorstBound, host.FailedTries - 1,
                 host.Calibration.c_str());
     return f;
 }

@@ -187,6 +187,9 @@ TEST(FlashCommand, FlashesTheBuiltInFirmwareAndReportsInJson) {
     EXPECT_EQ(r["tries"].Int() - r["failed_tries"].Int(), 3 * 1024);
     EXPECT_FALSE(r["in_bootloader"].Bool);
     EXPECT_GE(r["seconds"].Number, lastElapsed);
+    // At least the identification's fixed pauses: five wake-ups, one identify, one describe.
+    EXPECT_GE(r["paused_seconds"].Number, 1.35);
+    EXPECT_LT(r["paused_seconds"].Number, r["seconds"].Number);
     EXPECT_TRUE(Contains(r["message"].String, "Мікропрограма успішно завантажена в "));
 }
 
