@@ -321,6 +321,11 @@ std::string AccessReason(const TSerialPortInfo& info, const TPortUser& user) {
 
 std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user) {
     const std::string name = user.Name.empty() ? "$USER" : user.Name;
+    if (info.Driver == "pseudo-terminal" && info.Access != TPortAccess::Allowed) {
+        // A pseudo-terminal belongs to whoever opened it; groups and udev do not apply.
+        return "Запустіть програму від імені того користувача, що створив псевдотермінал "
+               "(наприклад, запустив симулятор).";
+    }
     switch (info.Access) {
     case TPortAccess::Allowed:
         return {};

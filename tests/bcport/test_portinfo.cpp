@@ -137,6 +137,12 @@ TEST_F(PortTree, PseudoTerminalLink) {
     EXPECT_EQ(info.LinkTarget, live.SlavePath);
     EXPECT_EQ(PortSummary(info), "псевдотермінал " + live.SlavePath);
     EXPECT_EQ(info.Mode.substr(0, 1), "c");
+
+    // Another user is pointed at the pseudo-terminal's owner, not at groups or udev.
+    const TPortUser stranger = User({}, {});
+    const TSerialPortInfo denied = Describe("TARVEX6-SIM", stranger);
+    ASSERT_NE(denied.Access, TPortAccess::Allowed); // a pty is its owner's alone
+    EXPECT_NE(AccessFix(denied, stranger).find("псевдотермінал"), std::string::npos);
 }
 
 TEST_F(PortTree, AccessVerdictsFromGroupsAndMode) {

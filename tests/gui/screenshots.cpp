@@ -2,7 +2,9 @@
 // screenshots.sh): the open port list with an entry's tool tip, the serial port overview,
 // and the completion message of a real write into the instrument simulator.
 //
-//   gui_screenshots <output folder> <port to write to>
+//   gui_screenshots <output folder> <port to write to> [list,overview,completion]
+//
+// The third argument names the pictures to take (all three by default).
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -49,10 +51,12 @@ QRect Outer(const QWidget* w) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: gui_screenshots <folder> <port>\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: gui_screenshots <folder> <port> [list,overview,completion]\n");
         return 2;
     }
+    const QStringList shots =
+        QString::fromLatin1(argc == 4 ? argv[3] : "list,overview,completion").split(',');
     Folder = QString::fromLocal8Bit(argv[1]);
     const QString port = QString::fromLocal8Bit(argv[2]);
     TFeedback::SetApplicationTitle(InitialApplicationTitle);
@@ -68,34 +72,42 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "port %s is not listed\n", argv[2]);
         return 1;
     }
-    list->setCurrentIndex(index);
-    list->showPopup();
-    Settle(400);
-    QAbstractItemView* view = list->view();
-    const QRect item = view->visualRect(view->model()->index(index, 0));
-    const QPoint at = view->viewport()->mapToGlobal(item.center());
-    QCursor::setPos(at);
-    QToolTip::showText(at + QPoint(12, 16), list->itemData(index, Qt::ToolTipRole).toString(),
-                       view->viewport());
-    Settle(600);
-    QRect area = Outer(&form).united(Outer(view->window()));
-    if (QWidget* tip = QApplication::widgetAt(at + QPoint(20, 24))) {
-        area = area.united(Outer(tip->window()));
+    if (shots.contains(QStringLiteral("list"))) {
+        list->setCurrentIndex(index);
+        list->showPopup();
+        Settle(400);
+        QAbstractItemView* view = list->view();
+        const QRect item = view->visualRect(view->model()->index(index, 0));
+        const QPoint at = view->viewport()->mapToGlobal(item.center());
+        QCursor::setPos(at);
+        QToolTip::showText(at + QPoint(12, 16), list->itemData(index, Qt::ToolTipRole).toString(),
+                           view->viewport());
+        Settle(600);
+        QRect area = Outer(&form).united(Outer(view->window()));
+        if (QWidget* tip = QApplication::widgetAt(at + QPoint(20, 24))) {
+            area = area.united(Outer(tip->window()));
+        }
+        Shoot(area, "port-list");
+        QToolTip::hideText();
+        list->hidePopup();
+        list->setCurrentIndex(index);
+        Settle(300);
     }
-    Shoot(area, "port-list");
-    QToolTip::hideText();
-    list->hidePopup();
     list->setCurrentIndex(index);
-    Settle(300);
 
     // 2. The serial port overview behind "Порт:".
-    form.Label1Click();
-    Settle(600);
-    Shoot(Outer(form.PortDiagnosis), "port-overview");
-    form.PortDiagnosis->close();
-    Settle(300);
+    if (shots.contains(QStringLiteral("overview"))) {
+        form.Label1Click();
+        Settle(600);
+        Shoot(Outer(form.PortDiagnosis), "port-overview");
+        form.PortDiagnosis->close();
+        Settle(300);
+    }
 
     // 3. A real write; the completion message is taken when it appears, then closed.
+    if (!shots.contains(QStringLiteral("completion"))) {
+        return 0;
+    }
     QTimer watch;
     watch.setInterval(200);
     QObject::connect(&watch, &QTimer::timeout, [&] {
