@@ -42,9 +42,13 @@ TTerminalHost::~TTerminalHost() {
 }
 
 TPortProgress TTerminalHost::Snapshot() const {
+    return SnapshotAt(Clock::now());
+}
+
+TPortProgress TTerminalHost::SnapshotAt(Clock::time_point now) const {
     TPortProgress p;
     p.Phase = Phase;
-    p.Elapsed = std::chrono::duration<double>(Clock::now() - Started).count();
+    p.Elapsed = std::chrono::duration<double>(now - Started).count();
     p.Tries = Tries;
     p.FailedTries = FailedTries;
     p.Paused = static_cast<double>(SleptMs) / 1000.0;
@@ -55,7 +59,7 @@ TPortProgress TTerminalHost::Snapshot() const {
     p.Blocks = positive(g.BlocksPerErase);
     p.TotalBytes = p.Units * p.Blocks * positive(g.BlockSize);
     if (WriteBegan != Clock::time_point{}) {
-        p.WriteElapsed = std::chrono::duration<double>(Clock::now() - WriteBegan).count();
+        p.WriteElapsed = std::chrono::duration<double>(now - WriteBegan).count();
         p.Unit = Gauge.Progress();
         p.Block = BlockBarPosition;
         p.Bytes = (p.Unit * p.Blocks + p.Block) * positive(g.BlockSize);
@@ -157,5 +161,6 @@ void TTerminalHost::MaybeReport() {
     }
     Reported = true;
     LastReport = now;
-    Sink(Snapshot());
+    // The report carries the same instant that spaces the reports.
+    Sink(SnapshotAt(now));
 }

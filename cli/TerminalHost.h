@@ -71,6 +71,7 @@ private:
     void TextReset() override;
     void TextAppended(std::size_t firstLine) override;
 
+    TPortProgress SnapshotAt(Clock::time_point now) const;
     void MaybeReport();
 
     TProgramState& State;
