@@ -2,8 +2,8 @@
 // list's tool tips, the port diagnosis and the flasher's port listing.  No windowing here.
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // Whether the user may open a port's device, and if not, why.
@@ -38,10 +38,11 @@ struct TSerialPortInfo {
 // The user whose access is judged.  UseAccessCall: ask the system (access(2)), which also
 // honours ACLs; without it the verdict is worked out from the device's mode bits alone.
 struct TPortUser {
-    uid_t Uid = 0;
+    std::uint32_t Uid = 0;
     std::string Name;
-    std::vector<gid_t> SessionGroups; // the groups this process runs with
-    std::vector<gid_t> AccountGroups; // the groups the account has now in the group database
+    std::vector<std::uint32_t> SessionGroups; // the groups this process runs with
+    std::vector<std::uint32_t>
+        AccountGroups; // the groups the account has now in the group database
     bool UseAccessCall = true;
 };
 
@@ -69,7 +70,7 @@ std::vector<TSerialPortInfo> DescribeSerialPorts(const TPortPlaces& places = {},
 std::string UsbDescription(const TSerialPortInfo& info);
 
 // A group's name, or its number when the group database has no name for it.
-std::string GroupNameOf(gid_t gid);
+std::string GroupNameOf(std::uint32_t gid);
 
 // One line saying what the port is, e.g. "ftdi_sio, FTDI FT232R USB UART, s/n A12345";
 // empty when nothing is known.
