@@ -130,7 +130,10 @@ TJsonObject& TJsonObject::Add(std::string_view key, const std::vector<std::int64
     Key(key);
     Body += '[';
     for (std::size_t i = 0; i < values.size(); ++i) {
-        Body += (i ? "," : "") + std::to_string(values[i]);
+        if (i > 0) {
+            Body += ',';
+        }
+        Body += std::to_string(values[i]);
     }
     Body += ']';
     return *this;
@@ -140,7 +143,10 @@ TJsonObject& TJsonObject::Add(std::string_view key, const std::vector<std::strin
     Key(key);
     Body += '[';
     for (std::size_t i = 0; i < values.size(); ++i) {
-        Body += (i ? "," : "") + JsonString(values[i]);
+        if (i > 0) {
+            Body += ',';
+        }
+        Body += JsonString(values[i]);
     }
     Body += ']';
     return *this;
