@@ -9,6 +9,7 @@
 // shows nothing; like the window, it runs the event thread's deliveries whenever the flows
 // let it process pending input.
 // Usage: bench_flash [rate ...]     rates from the baud-rate list; default 115200 9600
+// With BENCH_FLASH_TRANSCRIPT=<file> the simulator's transcript of the last rate goes there.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,7 +51,8 @@ public:
     void ProcessPendingInput() override {
         Deliveries += PortUi.RunPending();
         ++Looks;
-        if (PortSeen->EventThread() != nullptr && !PortSeen->EventThread()->Finished()) {
+        if (PortSeen != nullptr && PortSeen->EventThread() != nullptr &&
+            !PortSeen->EventThread()->Finished()) {
             ++LooksWithThread;
         }
     }
@@ -135,6 +137,9 @@ void Run(int rate, const TImageText& image) {
     const long peak = StatusKb("VmHWM");
     port.Close();
     sim.Stop();
+    if (const char* path = std::getenv("BENCH_FLASH_TRANSCRIPT")) {
+        std::ofstream(path) << sim.Transcript();
+    }
 
     const long received = sim.SummaryCount("bytes received");
     const long sent = sim.SummaryCount("bytes sent");
