@@ -94,7 +94,8 @@ TPortResult RunPort(const TPortJob& job) {
             Judge(result, outcome, host);
         }
     } catch (const EComPort& e) {
-        SetOutcome(result, "serial-error", exSerial, false);
+        // Lost during the write, the instrument was left in its bootloader, part written.
+        SetOutcome(result, "serial-error", exSerial, host.WriteStarted());
         error = e.what();
     } catch (const EConvertError& e) {
         // Only the version gate converts here: a six-character description that is no number.
