@@ -20,6 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "BuiltinFirmware.h"
+#include "FlashImage.h"
+#include "QuietHost.h"
 #include "SimProcess.h"
 
 extern char** environ;
@@ -209,6 +212,48 @@ TEST(Wine, AllByteValuesBothWays) {
     }
     const std::string got = peer.Received();
     EXPECT_TRUE(got == all) << "the peer received " << got.size() << " bytes";
+}
+
+// The first `count` bytes of the image the window builds from the built-in firmware.
+std::string BuiltinImageBytes(std::size_t count) {
+    TQuietHost host;
+    TProgramState state;
+    host.Terminal.SetText(std::string(BuiltinFirmwareText()));
+    if (!PrepareFlashImage(host, state)) {
+        return {};
+    }
+    const std::string hex = state.FlashImage.substr(0, 2 * count);
+    std::string bytes;
+    for (std::size_t a = 0; a < count; ++a) {
+        bytes += static_cast<char>(std::stoi(hex.substr(2 * a, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
+TEST(Wine, FlashCommandWritesTheBuiltInFirmware) {
+    TSimProcess sim(SimOptions()); // 64 KiB: 1024 units of one 64-byte block, reports 241003
+    const auto start = std::chrono::steady_clock::now();
+    const TRun run = RunWindows({WinProgram("cli/tarvex6-flash.exe"), "--json", PortName},
+                                std::chrono::seconds(600));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.ExitCode, 0) << run.Output.substr(
+        run.Output.size() > 2000 ? run.Output.size() - 2000 : 0);
+    EXPECT_NE(run.Output.find("\"outcome\":\"flashed\""), std::string::npos);
+    sim.Stop();
+    EXPECT_EQ(sim.SummaryCount("resets"), 2);
+    const std::string flash = sim.Flash();
+    ASSERT_EQ(flash.size(), 65536u);
+    EXPECT_TRUE(flash == BuiltinImageBytes(65536)) << "flash differs";
+
+    // Every byte that crossed the line at 115200, 10 bits each.
+    const double bound =
+        static_cast<double>(sim.SummaryCount("bytes received") + sim.SummaryCount("bytes sent")) *
+        10.0 / 115200.0;
+    std::printf("tarvex6-flash.exe under Wine: %.1f s, line-rate bound %.1f s, ratio %.2fx\n",
+                seconds, bound, seconds / bound);
+    RecordProperty("seconds", std::to_string(seconds));
+    RecordProperty("ratio_to_line_rate_bound", std::to_string(seconds / bound));
 }
 
 } // namespace
