@@ -20,8 +20,9 @@ void RequestInterrupt();
 void PrepareOutput();
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
-// Columns of the terminal on standard output; 0 when unknown.
+// Columns and rows of the terminal on standard output; 0 when unknown.
 int TerminalColumns();
+int TerminalRows();
 
 // The time of day as the system's regional settings write it (hours, minutes, seconds).
 std::string LongTimeText();

@@ -67,6 +67,14 @@ int TerminalColumns() {
     return 0;
 }
 
+int TerminalRows() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) {
+        return size.ws_row;
+    }
+    return 0;
+}
+
 std::string LongTimeText() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

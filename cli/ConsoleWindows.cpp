@@ -80,6 +80,14 @@ int TerminalColumns() {
     return 0;
 }
 
+int TerminalRows() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        return info.srWindow.Bottom - info.srWindow.Top + 1;
+    }
+    return 0;
+}
+
 std::string LongTimeText() {
     char text[64];
     const int n = ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, sizeof text);

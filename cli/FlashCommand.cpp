@@ -23,7 +23,13 @@ TReportForm FormFor(const TCliOptions& o) {
     if (o.Json) {
         return TReportForm::Json;
     }
-    return Console::StdoutIsTerminal() ? TReportForm::Live : TReportForm::Plain;
+    if (!Console::StdoutIsTerminal()) {
+        return TReportForm::Plain;
+    }
+    // The live lines are redrawn in place: they must all fit on the screen.
+    const int rows = Console::TerminalRows();
+    return rows == 0 || static_cast<std::size_t>(rows) > o.Ports.size() ? TReportForm::Live
+                                                                        : TReportForm::Plain;
 }
 
 // The image every port writes, prepared once by the same steps as the window's start-up or
