@@ -1,5 +1,8 @@
 // The Windows layer without a device behind the port: open errors, the registry port list,
 // the sound and clock files.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,6 +48,38 @@ TEST(WinPortList, FindsTheMappedPortAndReplacesTheList) {
         EXPECT_EQ(name.find('\0'), std::string::npos);
         EXPECT_FALSE(name.empty());
     }
+}
+
+// Extra values in the system's own key: text order ignoring case, equal names kept.  Needs
+// the right to write HKLM (Wine gives it; on Windows only an administrator has it).
+TEST(WinPortList, SortsAsTextIgnoringCaseAndKeepsEqualNames) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
+                        KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        GTEST_SKIP() << "no right to change the port list";
+    }
+    const std::vector<std::pair<std::string, std::string>> values = {{"\\Device\\TestA", "COM30"},
+                                                                     {"\\Device\\TestB", "com3"},
+                                                                     {"\\Device\\TestC", "COM300"},
+                                                                     {"\\Device\\TestD", "COM30"}};
+    for (const auto& [name, data] : values) {
+        ::RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                         static_cast<DWORD>(data.size() + 1));
+    }
+    std::vector<std::string> list;
+    ListSerialPorts(list);
+    for (const auto& value : values) {
+        ::RegDeleteValueA(key, value.first.c_str());
+    }
+    ::RegCloseKey(key);
+
+    std::vector<std::string> ours;
+    for (const std::string& name : list) {
+        if (name == "com3" || name.rfind("COM30", 0) == 0) {
+            ours.push_back(name);
+        }
+    }
+    EXPECT_EQ(ours, (std::vector<std::string>{"com3", "COM30", "COM30", "COM300"}));
 }
 
 TEST(WinPlatform, ClockMovesForwardAndBeepTakesItsTime) {
