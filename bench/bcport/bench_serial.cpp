@@ -7,8 +7,15 @@
 #include <thread>
 #include <vector>
 
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <pthread.h>
+
 #include "BCPort.h"
 #include "ComTestHelpers.h"
+#include "ComThread.h"
+#include "ComUiThread.h"
 #include "PtyPair.h"
 
 namespace {
@@ -52,6 +59,68 @@ void Peer(const PtyPair& pty, const std::string& reply, bool echo, int rounds,
         pty.Send(echo ? request : reply);
         lastWrite.store(Clock::now().time_since_epoch().count());
     }
+}
+
+double ThreadCpuMs(TBComPort& port) {
+    clockid_t clock{};
+    timespec ts{};
+    if (pthread_getcpuclockid(port.EventThread()->NativeHandle(), &clock) != 0 ||
+        clock_gettime(clock, &ts) != 0) {
+        return -1;
+    }
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// A byte written by the device until OnRxChar runs, by delivery method; with smThreadSync
+// this thread plays the window and runs each delivery as soon as it is queued.  Then the
+// event thread's CPU time on an idle line.
+void EventFigures(TSyncMethod method, const char* name) {
+    PtyPair pty;
+    TComUiQueue ui;
+    std::mutex lock;
+    std::condition_variable called;
+    Clock::time_point calledAt{};
+    int calls = 0;
+    TBComPort port;
+    port.SetPort(pty.SlavePath);
+    port.SetBaudRate(TBaudRate::br115200);
+    StoredSettings(port);
+    port.SetSyncMethod(method);
+    port.SetUiThread(&ui);
+    port.OnRxChar = [&](TBComPort& p, std::int32_t) {
+        const auto at = Clock::now();
+        std::string text;
+        p.ReceiveString(text, 64); // take the byte, so the next one is a new arrival
+        std::lock_guard<std::mutex> guard(lock);
+        calledAt = at;
+        ++calls;
+        called.notify_all();
+    };
+    port.Open();
+    constexpr int Rounds = 200;
+    std::vector<double> delays;
+    for (int i = 0; i < Rounds; ++i) {
+        const auto sent = Clock::now();
+        pty.Send("x");
+        if (method != TSyncMethod::smNone) {
+            if (ui.WaitQueued(std::chrono::seconds(1))) {
+                ui.RunPending();
+            }
+        }
+        std::unique_lock<std::mutex> guard(lock);
+        if (called.wait_for(guard, std::chrono::seconds(1), [&] { return calls == i + 1; })) {
+            delays.push_back(Ms(calledAt - sent));
+        }
+    }
+    char what[96];
+    std::snprintf(what, sizeof what, "device byte to OnRxChar, %s", name);
+    Print(what, Summarise(delays), "latency");
+    const double before = ThreadCpuMs(port);
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::printf("%-44s %.3f ms CPU in %.0f ms\n", "  event thread on an idle line",
+                ThreadCpuMs(port) - before, Ms(Clock::now() - start));
+    port.Close();
 }
 
 } // namespace
@@ -119,5 +188,7 @@ int main() {
         }
     }
     port.Close();
+    EventFigures(TSyncMethod::smNone, "smNone");
+    EventFigures(TSyncMethod::smThreadSync, "smThreadSync");
     return 0;
 }
