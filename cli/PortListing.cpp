@@ -73,13 +73,15 @@ int RunPortList(bool json) {
             std::printf("    %s\n", summary.c_str());
         }
         for (const auto& id : p.ById) {
-            std::printf("    /dev/serial/by-id/%s\n", id.c_str());
+            std::printf("    %s/%s\n", TPortPlaces{}.ById.c_str(), id.c_str());
         }
+        // Mode and group where the system has them (not on Windows).
+        const std::string rights =
+            p.Mode.empty() && p.Group.empty() ? std::string() : " (" + p.Mode + " " + p.Group + ")";
         if (p.Access == TPortAccess::Allowed) {
-            std::printf("    may be opened (%s %s)\n", p.Mode.c_str(), p.Group.c_str());
+            std::printf("    may be opened%s\n", rights.c_str());
         } else {
-            std::printf("    cannot be opened (%s %s): %s\n", p.Mode.c_str(), p.Group.c_str(),
-                        reason.c_str());
+            std::printf("    cannot be opened%s: %s\n", rights.c_str(), reason.c_str());
             if (!fix.empty()) {
                 std::printf("    %s\n", fix.c_str());
             }
