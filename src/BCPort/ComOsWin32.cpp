@@ -135,7 +135,31 @@ private:
 
 class TComOsWin32 final : public TComOs {
 public:
-    ~TComOsWin32() override { CloseDevice(); }
+    TComOsWin32() {
+        // Sleep() keeps to the system tick (up to 15.6 ms); the wait for a frame's line time
+        // needs about a millisecond.  Windows 10 1803 and later have such timers.
+        constexpr DWORD HighResolution = 0x00000002; // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+        Timer = ::CreateWaitableTimerExW(nullptr, nullptr, HighResolution, TIMER_ALL_ACCESS);
+    }
+    ~TComOsWin32() override {
+        CloseDevice();
+        if (Timer != nullptr) {
+            ::CloseHandle(Timer);
+        }
+    }
+    TComOsWin32(const TComOsWin32&) = delete;
+    TComOsWin32& operator=(const TComOsWin32&) = delete;
+
+    // Called by the thread that sends, never by the event thread.
+    void SleepNs(std::uint64_t ns) override {
+        LARGE_INTEGER due{};
+        due.QuadPart = -static_cast<LONGLONG>((ns + 99) / 100); // relative, in 100 ns
+        if (Timer == nullptr || ns == 0 ||
+            !::SetWaitableTimer(Timer, &due, 0, nullptr, nullptr, FALSE) ||
+            ::WaitForSingleObject(Timer, INFINITE) != WAIT_OBJECT_0) {
+            TComOs::SleepNs(ns);
+        }
+    }
 
     TComOpenResult OpenDevice(const std::string& port) override {
         CloseDevice();
@@ -320,6 +344,7 @@ private:
     }
 
     HANDLE Handle = INVALID_HANDLE_VALUE;
+    HANDLE Timer = nullptr; // high-resolution waitable timer, where the system has one
     TComTimeoutValues Timeouts;
     bool TimeoutsApplied = false;
     std::uint32_t Rate = 9600;
