@@ -73,8 +73,9 @@ int main(int argc, char** argv) {
         if (!PrepareFlashImage(host, state)) {
             return 1;
         }
-        std::printf("peak rss after one preparation: %ld KiB (the image is 39063 KiB)\n",
-                    PeakRssKiB());
+        std::printf("peak rss after one preparation: %ld KiB (the image's text is 39063 KiB, "
+                    "of which %zu KiB are stored)\n",
+                    PeakRssKiB(), state.FlashImage.StoredPages() * TImageText::PageChars / 1024);
     }
 
     // Floors: a fresh 40 MB string of 'F' (allocation and first touch of every page), and

@@ -139,8 +139,9 @@ private:
         if (first + count > State.FlashImage.size()) {
             return false;
         }
-        Protocol::BuildWriteFrame(State.CurrentFrame, block,
-                                  std::string_view(State.FlashImage).substr(first, count));
+        BlockData.resize(count);
+        State.FlashImage.Read(first, count, BlockData.data());
+        Protocol::BuildWriteFrame(State.CurrentFrame, block, BlockData);
         return true;
     }
 
@@ -213,7 +214,8 @@ private:
     std::int32_t WriteAddress = 0;
     std::int32_t FailedTries = 0;
     std::array<std::int32_t, 3> Pauses{};
-    std::string LogLine; // reused, so a try allocates nothing for its log line
+    std::string LogLine;   // reused, so a try allocates nothing for its log line
+    std::string BlockData; // the block's characters, read from the image
 };
 
 } // namespace

@@ -14,9 +14,8 @@
 
 namespace {
 
-constexpr std::size_t Appends = 1'000'000;
-constexpr std::string_view Run = "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF";
-static_assert(Run.size() * Appends == FlashImageChars);
+constexpr std::size_t Appends = 1'000'000; // runs of 40 'F'
+static_assert(40 * Appends == FlashImageChars);
 
 // What the builder makes of one line.  The record type is character 9 alone.
 enum class TKind {
@@ -191,17 +190,18 @@ bool RefuseNoData(TWindowHost& host, const TProgramState& state) {
     return false;
 }
 
-void Fill(TWindowHost& host, std::string& image) {
+// The fill's steps, pending-input points and gauge as a million appends of a run of 40 'F'
+// would give them; the characters themselves cost nothing until a record lands among them.
+void Fill(TWindowHost& host, TImageText& image) {
     TGaugeModel& gauge = host.MainGauge();
     gauge.SetMaxValue(60000);
     gauge.SetProgress(0);
     image.clear();
-    image.reserve(FlashImageChars); // keeps the previous image's buffer when there was one
     for (std::size_t i = 0; i < Appends; ++i) {
         host.ProcessPendingInput();
-        image.append(Run);
         gauge.Advance(1);
     }
+    image.AssignBlank(FlashImageChars);
 }
 
 class TPreparationGuard {
@@ -254,7 +254,7 @@ bool BuildFlashImage(TWindowHost& host, TProgramState& state) {
         return RefuseHexLine(host, fault.Prefix, fault.Line, terminal.Line(fault.Line - 1));
     }
 
-    std::string& image = state.FlashImage;
+    TImageText& image = state.FlashImage;
     Fill(host, image);
 
     TGaugeModel& gauge = host.MainGauge();
@@ -283,7 +283,8 @@ bool BuildFlashImage(TWindowHost& host, TProgramState& state) {
         case TKind::Data:
             // Checked again: only a text changed after the scan can fail here.
             if (FitsImage(r, base) && image.size() == FlashImageChars) {
-                std::copy_n(line.data() + 9, 2 * r.Count, image.data() + 2 * (base + r.Address));
+                image.Write(static_cast<std::size_t>(2 * (base + r.Address)),
+                            line.substr(9, static_cast<std::size_t>(2 * r.Count)));
             }
             break;
         default:

@@ -22,7 +22,13 @@ public:
     void SetMaxValue(std::int64_t v);
     // Stores v limited to MinValue .. MaxValue.
     void SetProgress(std::int64_t v);
-    void Advance(std::int64_t n) { SetProgress(Progress_ + n); }
+    void Advance(std::int64_t n) {
+        // A full gauge stays full: the preparation's fill steps it a million times past that.
+        if (n > 0 && Progress_ == MaxValue_) {
+            return;
+        }
+        SetProgress(Progress_ + n);
+    }
 
     // 100 / (Max - Min) * (Progress - Min), rounded half to even; 0 when Max == Min.
     int Percent() const;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ImageText.h"
+
 struct TFlashGeometry {
     std::string LoaderVersion;
     std::int32_t BlocksPerErase = 0;
@@ -13,7 +15,7 @@ struct TFlashGeometry {
 
 struct TProgramState {
     // The flash content as hex text, two characters per byte; 40,000,000 after a build.
-    std::string FlashImage;
+    TImageText FlashImage;
     TFlashGeometry FlashGeometry;
     std::string DeviceReply;
     std::string ReplyCode;

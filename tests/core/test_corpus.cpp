@@ -80,7 +80,8 @@ std::string HexOf(const std::string& bytes) {
 
 // Compares the image with srec_cat's flat binary of every data range; every other byte of
 // the image must read FF.
-void ExpectImageMatches(const fs::path& file, const std::string& image) {
+void ExpectImageMatches(const fs::path& file, const TImageText& stored) {
+    const std::string image = stored.substr(0);
     const auto ranges = DataRanges(file);
     ASSERT_FALSE(ranges.empty());
     std::int64_t next = 0;

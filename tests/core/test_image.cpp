@@ -41,7 +41,8 @@ std::string ByteAt(const std::string& image, std::int64_t address) {
 }
 
 // Image characters that are not 'F', as (byte address, two digits), for small images.
-std::vector<std::pair<std::int64_t, std::string>> Placed(const std::string& image) {
+std::vector<std::pair<std::int64_t, std::string>> Placed(const TImageText& stored) {
+    const std::string image = stored.substr(0);
     std::vector<std::pair<std::int64_t, std::string>> out;
     for (auto i = image.find_first_not_of('F'); i != std::string::npos;
          i = image.find_first_not_of('F', (i / 2 + 1) * 2)) {
@@ -83,7 +84,7 @@ TEST(BuildFlashImage, BuiltinFirmware) {
     host.SetControlEnabled(TCommandControl::ButtonWrite, false);
     ASSERT_TRUE(PrepareFlashImage(host, state));
 
-    const std::string& image = state.FlashImage;
+    const std::string image = state.FlashImage.substr(0);
     ASSERT_EQ(image.size(), FlashImageChars);
     EXPECT_EQ(image.find_first_not_of('F', 131072), std::string::npos);
     EXPECT_EQ(image.substr(0, 8), "00EF01F0"); // GOTO at the reset vector
@@ -314,7 +315,7 @@ TEST(ButtonOpenHexClick, OpenReplaceFailCancel) {
     ButtonOpenHexClick(host, state);
     EXPECT_EQ(state.FlashImage.substr(0, 6), "FFBBFF"); // byte 0 of the first file is gone
     EXPECT_EQ(host.Terminal.Text(), Lines({Record(0, 1, {0xBB}), Eof}));
-    const std::string secondImage = state.FlashImage;
+    const TImageText secondImage = state.FlashImage;
     const std::string secondStatus = host.Status;
 
     host.SetControlEnabled(TCommandControl::ButtonWrite, false);

@@ -24,7 +24,7 @@ namespace {
 using TKind = TFeedbackRecord::TKind;
 using Control = TCommandControl;
 
-std::string ImageBytes(const std::string& image, std::size_t count) {
+std::string ImageBytes(const TImageText& image, std::size_t count) {
     std::string bytes;
     bytes.reserve(count);
     for (std::size_t a = 0; a < count; ++a) {
@@ -133,7 +133,7 @@ TEST_F(WindowOnSim, FlashesTheBuiltInFirmwareIntoA64KiBInstrument) {
 
 TEST_F(WindowOnSim, RefusedFilesLeaveTheBuiltInFirmwareToBeWritten) {
     StartWith({});
-    const std::string builtIn = Form().State.FlashImage.substr(0, 2 * 65536);
+    const TImageText builtIn = Form().State.FlashImage;
     const TTempFiles files;
     // No data record at all (an S-record file), then data followed by a Start Linear
     // Address record: both refused, neither may leave a trace in the image.

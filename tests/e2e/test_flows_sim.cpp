@@ -51,7 +51,7 @@ std::string PatternImage(std::size_t bytes) {
     return image;
 }
 
-std::string ImageBytes(const std::string& image, std::size_t first, std::size_t count) {
+std::string ImageBytes(const TImageText& image, std::size_t first, std::size_t count) {
     std::string bytes;
     for (std::size_t a = first; a < first + count; ++a) {
         bytes += static_cast<char>(std::stoi(image.substr(2 * a, 2), nullptr, 16));
@@ -59,7 +59,7 @@ std::string ImageBytes(const std::string& image, std::size_t first, std::size_t 
     return bytes;
 }
 
-std::string WriteFrame(int block, const std::string& image, std::size_t address, std::size_t size) {
+std::string WriteFrame(int block, const TImageText& image, std::size_t address, std::size_t size) {
     std::string frame;
     Protocol::BuildWriteFrame(frame, block, image.substr(2 * address, 2 * size));
     return frame;
