@@ -144,6 +144,23 @@ TEST_F(EventsOnPty, WrittenFrameGivesOneTxEmptyAndNoOtherEvent) {
     EXPECT_EQ(Handlers.Others, 0);
 }
 
+TEST_F(EventsOnPty, InputQueuePassingEightyPercentOfInBufSizeIsReportedOnce) {
+    Port.SetSyncMethod(TSyncMethod::smNone);
+    Port.SetInBufSize(1000); // the mark is 800 bytes
+    Handlers.Attach(Port);
+    ASSERT_TRUE(Port.Open());
+    Pty.Send(std::string(700, 'a'));
+    ASSERT_TRUE(Handlers.WaitFor([&] { return Handlers.RxBytes >= 700; }));
+    EXPECT_EQ(Handlers.Others, 0);
+    Pty.Send(std::string(200, 'b'));
+    ASSERT_TRUE(Handlers.WaitFor([&] { return Handlers.Others == 1; }));
+    int calls = 0;
+    Handlers.Note([&] { calls = Handlers.RxCalls; });
+    Pty.Send("c");
+    ASSERT_TRUE(Handlers.WaitFor([&] { return Handlers.RxCalls > calls; }));
+    EXPECT_EQ(Handlers.Others, 1); // still above the mark: not again
+}
+
 TEST_F(EventsOnPty, IdlePtyGivesNoEventAndNoBusyLoop) {
     Port.SetSyncMethod(TSyncMethod::smNone);
     Handlers.Attach(Port);
