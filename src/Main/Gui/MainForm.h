@@ -169,4 +169,7 @@ private:
     bool ShownOnce = false;
     bool Snapping = false;
     std::int64_t LastPendingInput = 0;
+    std::int64_t LastClockRead = -1;
+    int ClockSkipSpan = 0;
+    int ClockReadsToSkip = 0;
 };
