@@ -118,12 +118,12 @@ std::string WinProgram(const std::string& relative) {
 class TEchoPeer {
 public:
     TEchoPeer() {
-        int slave = -1;
-        if (::openpty(&Master, &slave, nullptr, nullptr, nullptr) != 0) {
+        if (::openpty(&Master, &Slave, nullptr, nullptr, nullptr) != 0) {
             return;
         }
-        const std::string path = ::ttyname(slave);
-        ::close(slave); // Wine opens its own; the master keeps the pair alive
+        // The peer keeps its own slave descriptor open (never read): without one, the
+        // master reports a hang-up at every poll until Wine opens the port.
+        const std::string path = ::ttyname(Slave);
         fs::remove(PortLink);
         fs::create_symlink(path, PortLink);
         Thread = std::thread([this] { Run(); });
@@ -136,6 +136,7 @@ public:
         fs::remove(PortLink);
         if (Master >= 0) {
             ::close(Master);
+            ::close(Slave);
         }
     }
     TEchoPeer(const TEchoPeer&) = delete;
@@ -155,7 +156,7 @@ private:
         while (!Stopping) {
             pollfd p{Master, POLLIN, 0};
             if (::poll(&p, 1, 20) <= 0 || (p.revents & POLLIN) == 0) {
-                continue; // a closed slave shows as POLLHUP until Wine opens it
+                continue;
             }
             char buffer[512];
             const ssize_t n = ::read(Master, buffer, sizeof buffer);
@@ -176,6 +177,7 @@ private:
     }
 
     int Master = -1;
+    int Slave = -1;
     std::atomic<bool> Stopping{false};
     std::string Got;
     std::thread Thread;
