@@ -10,6 +10,8 @@ seconds="${2:-60}"
 command -v clang++ >/dev/null || { echo "clang++ not found: fuzzing skipped"; exit 77; }
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# The coverage ignore list changes what the compiler emits without changing its command line.
+export CCACHE_EXTRAFILES="$here/coverage-ignore.txt"
 if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
     generator=()
     command -v ninja >/dev/null && generator=(-G Ninja)
