@@ -90,6 +90,11 @@ bool TBComPort::Open() {
     if (IsOpen_) {
         return true;
     }
+    // No port chosen (an empty port list): no such port, whatever the system would say
+    // about an empty device name.
+    if (Port_.empty()) {
+        throw EComPort(1);
+    }
     switch (Os->OpenDevice(Port_)) {
     case TComOpenResult::Ok:
         break;

@@ -217,6 +217,14 @@ TEST(ComponentRecorded, OpenFailuresLeaveComponentClosed) {
     }
 }
 
+TEST(ComponentRecorded, EmptyPortNameIsAPortThatDoesNotExist) {
+    Recorded r;
+    r.Port->SetPort("");
+    EXPECT_EQ(MessageOf([&] { r.Port->Open(); }), 1);
+    EXPECT_FALSE(r.Port->IsOpen());
+    EXPECT_EQ(r.Os->Calls, Calls{});
+}
+
 TEST(ComponentRecorded, FailedSettingsStepClosesDeviceAgain) {
     const Calls all = {"OpenDevice COM2", "SetupBuffers 2048 2048", "ApplyLineSettings",
                        "ApplyTimeouts"};
