@@ -197,3 +197,23 @@ TEST_F(WinEcho, AllByteValuesBothWays) {
 }
 
 } // namespace
+
+namespace {
+
+// Bytes still in the driver's input queue when the port closes are discarded on the way out
+// (PurgeComm with PURGE_TXCLEAR | PURGE_RXCLEAR): the next opening starts empty.
+TEST_F(WinEcho, QueuedBytesAreDiscardedAtClose) {
+    EXPECT_EQ(Port->SendString("0123456789"), 10);
+    const auto start = Clock::now();
+    while (Port->InQueueCount() < 10 && Clock::now() - start < std::chrono::seconds(5)) {
+        ::Sleep(5);
+    }
+    ASSERT_EQ(Port->InQueueCount(), 10);
+    EXPECT_TRUE(Port->Close());
+    ASSERT_TRUE(Port->Open());
+    EXPECT_EQ(Port->InQueueCount(), 0);
+    std::string text;
+    EXPECT_EQ(Port->ReceiveString(text, 10), 0);
+}
+
+} // namespace

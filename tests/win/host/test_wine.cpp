@@ -204,8 +204,8 @@ TEST(Wine, ComponentAgainstTheSimulator) {
 TEST(Wine, AllByteValuesBothWays) {
     TEchoPeer peer;
     ASSERT_TRUE(peer.Ready());
-    const TRun run =
-        RunWindows({WinProgram("tests/win/win_port_tests.exe"), "--gtest_filter=WinEcho.*"});
+    const TRun run = RunWindows({WinProgram("tests/win/win_port_tests.exe"),
+                                 "--gtest_filter=WinEcho.AllByteValuesBothWays"});
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
     EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
     std::string all(256, '\0');
@@ -214,6 +214,16 @@ TEST(Wine, AllByteValuesBothWays) {
     }
     const std::string got = peer.Received();
     EXPECT_TRUE(got == all) << "the peer received " << got.size() << " bytes";
+}
+
+TEST(Wine, QueuedBytesAreDiscardedAtClose) {
+    TEchoPeer peer;
+    ASSERT_TRUE(peer.Ready());
+    const TRun run = RunWindows({WinProgram("tests/win/win_port_tests.exe"),
+                                 "--gtest_filter=WinEcho.QueuedBytesAreDiscardedAtClose"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
+    EXPECT_EQ(peer.Received(), "0123456789");
 }
 
 // The first `count` bytes of the image the window builds from the built-in firmware.
