@@ -406,6 +406,8 @@ public:
         if (::ioctl(Fd, TCSETS2, &t) != 0) {
             return false;
         }
+        CharNs =
+            LineTimeNs(1, line.BaudRate, CharHalfBits(line.ByteSize, line.Parity, line.StopBits));
         int raise = 0;
         if (((line.Flags >> ComFlagDtrControlShift) & 3U) == 1U) {
             raise |= TIOCM_DTR;
@@ -501,7 +503,7 @@ public:
             return result;
         }
         const bool atOnce = ReadReturnsAtOnce(Timeouts);
-        TReadTimer timer(Timeouts, size, MonotonicNs());
+        TReadTimer timer(Timeouts, size, MonotonicNs(), CharNs);
         while (result.Count < size) {
             // Never more than asked: what is not read stays queued for the next read.
             const ssize_t r = ::read(Fd, data + result.Count, size - result.Count);
@@ -657,6 +659,7 @@ private:
 
     int Fd = -1;
     TComTimeoutValues Timeouts;
+    std::uint64_t CharNs = 0; // one character's time on the line at the applied settings
     TEventShared Shared;
     std::mutex ErrorsLock;
     serial_icounter_struct ErrorCounters{};

@@ -19,8 +19,9 @@ bool ReadReturnsAtOnce(const TComTimeoutValues& t) {
     return t.ReadInterval == AllOnes && t.ReadTotalMultiplier == 0 && t.ReadTotalConstant == 0;
 }
 
-TReadTimer::TReadTimer(const TComTimeoutValues& t, std::size_t size, std::uint64_t startNs)
-    : IntervalNs(std::uint64_t{t.ReadInterval} * NsPerMs) {
+TReadTimer::TReadTimer(const TComTimeoutValues& t, std::size_t size, std::uint64_t startNs,
+                       std::uint64_t charNs)
+    : IntervalNs(t.ReadInterval == 0 ? 0 : std::uint64_t{t.ReadInterval} * NsPerMs + charNs) {
     if (t.ReadTotalMultiplier != 0 || t.ReadTotalConstant != 0) {
         // 64 bits hold all-ones times any realistic size without overflow.
         const std::uint64_t ms =

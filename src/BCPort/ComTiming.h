@@ -17,9 +17,15 @@ bool ReadReturnsAtOnce(const TComTimeoutValues& t);
 // Tracks the two limits of one read of `size` bytes: the total budget
 // (ReadTotalMultiplier * size + ReadTotalConstant, none when both are 0) counted from the
 // start, and ReadInterval (none when 0) counted from the latest arrival once a byte came.
+// ReadInterval limits the time the line stays quiet; a byte arrives when its last stop bit
+// has, so the next one cannot arrive before one character time `charNs` has passed even on
+// a line that never goes quiet.  The interval therefore ends ReadInterval plus one
+// character time after the latest arrival: at 9600 bit/s a 1 ms interval would otherwise
+// cut every reply that is read while it is still coming in (one byte every 1.04 ms).
 class TReadTimer {
 public:
-    TReadTimer(const TComTimeoutValues& t, std::size_t size, std::uint64_t startNs);
+    TReadTimer(const TComTimeoutValues& t, std::size_t size, std::uint64_t startNs,
+               std::uint64_t charNs = 0);
 
     void BytesArrived(std::uint64_t nowNs);
     // Time left before a limit ends the read: empty = wait without limit, 0 = ended.

@@ -70,6 +70,28 @@ TEST(ComTiming, ReadTimerLimits) {
     }
 }
 
+TEST(ComTiming, ReadIntervalCountsQuietLineAfterOneCharacterTime) {
+    const std::uint64_t start = 1000 * Ms;
+    const std::uint64_t charAt9600 = LineTimeNs(1, 9600); // 1.0417 ms
+    TReadTimer timer(Read(1, 1, 1), 40, start, charAt9600);
+    EXPECT_EQ(timer.Remaining(start), std::optional<std::uint64_t>(41 * Ms)); // total unchanged
+    timer.BytesArrived(start + 5 * Ms);
+    // A byte every 1.04 ms is a line that never goes quiet: the read waits for the next.
+    EXPECT_EQ(timer.Remaining(start + 5 * Ms + charAt9600), std::optional<std::uint64_t>(Ms));
+    EXPECT_EQ(timer.Remaining(start + 6 * Ms + charAt9600), std::optional<std::uint64_t>(0));
+    // No interval limit stays none.
+    TReadTimer none(Read(0, 0, 0), 40, start, charAt9600);
+    none.BytesArrived(start);
+    EXPECT_FALSE(none.Remaining(start + 100 * Ms).has_value());
+}
+
+TEST(ComTiming, CharacterTimeCountsStartDataParityAndStopBits) {
+    EXPECT_EQ(CharHalfBits(8, 0, 0), 20U);
+    EXPECT_EQ(CharHalfBits(7, 2, 2), 22U);
+    EXPECT_EQ(CharHalfBits(5, 1, 1), 17U);
+    EXPECT_EQ(LineTimeNs(1, 9600, 22), 1145834U);
+}
+
 TEST(ComTiming, WriteBudget) {
     TComTimeoutValues t;
     EXPECT_FALSE(WriteBudgetNs(t, 136, 9600).has_value()); // both 0: no limit
