@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "BCPort.h"
@@ -214,6 +216,77 @@ TEST_F(WinEcho, QueuedBytesAreDiscardedAtClose) {
     EXPECT_EQ(Port->InQueueCount(), 0);
     std::string text;
     EXPECT_EQ(Port->ReceiveString(text, 10), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Modem-line changes under smWindowSync: the test's line shim (TARVEX_FAKE_MODEM_LINES names
+// the file it reads the input lines from) stands in for the other end's lines.
+void SetInputLines(int tiocmBits) {
+    const char* path = std::getenv("TARVEX_FAKE_MODEM_LINES");
+    ASSERT_NE(path, nullptr);
+    std::FILE* file = std::fopen(path, "w");
+    ASSERT_NE(file, nullptr);
+    std::fprintf(file, "%d\n", tiocmBits);
+    std::fclose(file);
+}
+
+constexpr int LineCts = 0x020, LineCarrier = 0x040, LineRing = 0x080, LineDsr = 0x100;
+
+TEST(WinLines, ChangesReachTheirHandlersThroughTheWindow) {
+    SetInputLines(LineCts | LineDsr | LineCarrier);
+    TComUiWindow ui([](std::exception_ptr) {});
+    TBComPort port;
+    port.SetPort(WinTestPort());
+    StoredSettings(port);
+    port.SetSyncMethod(TSyncMethod::smWindowSync);
+    port.SetUiThread(&ui);
+    std::vector<std::string> seen;
+    port.OnCTSChange = [&](TBComPort&, bool on) { seen.push_back(on ? "CTS on" : "CTS off"); };
+    port.OnRLSDChange = [&](TBComPort&, bool on) { seen.push_back(on ? "RLSD on" : "RLSD off"); };
+    port.OnDSRChange = [&](TBComPort&, bool) { seen.push_back("DSR"); };
+    port.OnRing = [&](TBComPort&) { seen.push_back("ring"); };
+    ASSERT_TRUE(port.Open());
+    auto serve = [&](std::chrono::milliseconds span) {
+        const auto start = Clock::now();
+        while (Clock::now() - start < span) {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            MSG msg;
+            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ::DispatchMessageA(&msg);
+            }
+        }
+    };
+    // Wine compares the lines with their state when the event wait began (Windows keeps
+    // the changes since SetCommMask), and the event thread may not wait yet: switch between
+    // two states until a change is reported.  Returns the state reported.
+    auto switchUntilSeen = [&](int first, int second) {
+        for (int round = 0; round < 20; ++round) {
+            const int lines = round % 2 == 0 ? first : second;
+            SetInputLines(lines);
+            serve(std::chrono::milliseconds(300));
+            if (!seen.empty()) {
+                return lines;
+            }
+        }
+        return -1;
+    };
+
+    const int lines = switchUntilSeen(LineDsr, LineCts | LineDsr | LineCarrier);
+    ASSERT_NE(lines, -1) << "no change reported";
+    const bool on = (lines & LineCts) != 0;
+    // Present together, delivered in the fixed order: CTS before RLSD; DSR did not change.
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[0], on ? "CTS on" : "CTS off");
+    EXPECT_EQ(seen[1], on ? "RLSD on" : "RLSD off");
+    EXPECT_EQ(port.ReadModemLines(), on ? 1 | 2 | 8 : 2); // CTS, DSR, RLSD
+
+    seen.clear();
+    ASSERT_NE(switchUntilSeen(LineDsr | LineRing, LineDsr), -1) << "no ring reported";
+    EXPECT_EQ(seen[0], "ring");
+    EXPECT_TRUE(port.Close());
 }
 
 } // namespace

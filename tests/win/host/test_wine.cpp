@@ -43,7 +43,8 @@ struct TRun {
 // Runs a Windows program under Wine (tests/win/wine-run.sh) with the modem-line shim
 // preloaded; gives up after `limit`.
 TRun RunWindows(const std::vector<std::string>& args,
-                std::chrono::seconds limit = std::chrono::seconds(120)) {
+                std::chrono::seconds limit = std::chrono::seconds(120),
+                const std::vector<std::string>& moreEnv = {}) {
     std::vector<std::string> words = {TARVEX_WINE_RUN};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -58,6 +59,7 @@ TRun RunWindows(const std::vector<std::string>& args,
     }
     env.push_back(std::string("LD_PRELOAD=") + TARVEX_MODEM_SHIM);
     env.push_back("TARVEX_WIN_PORT=" + PortName);
+    env.insert(env.end(), moreEnv.begin(), moreEnv.end());
     std::vector<char*> envp;
     for (auto& e : env) {
         envp.push_back(e.data());
@@ -224,6 +226,18 @@ TEST(Wine, QueuedBytesAreDiscardedAtClose) {
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
     EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
     EXPECT_EQ(peer.Received(), "0123456789");
+}
+
+TEST(Wine, ModemLineChangesThroughTheShim) {
+    TEchoPeer peer;
+    ASSERT_TRUE(peer.Ready());
+    const std::string lines = WinBuild + "/ports/lines";
+    const TRun run =
+        RunWindows({WinProgram("tests/win/win_port_tests.exe"), "--gtest_filter=WinLines.*"},
+                   std::chrono::seconds(120), {"TARVEX_FAKE_MODEM_LINES=" + lines});
+    fs::remove(lines);
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
 }
 
 // The first `count` bytes of the image the window builds from the built-in firmware.
