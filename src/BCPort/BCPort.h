@@ -9,7 +9,10 @@
 // value means "all ones", 4294967295):
 //   Read of N bytes:  total budget = ReadTotalMultiplier * N + ReadTotalConstant, none when
 //                     both are 0.  ReadInterval limits the quiet time between two received
-//                     bytes, counted from the first byte; 0 means no interval limit.
+//                     bytes, counted from the first byte; 0 means no interval limit.  Quiet
+//                     means no character on the line: bytes that follow each other at the
+//                     line's rate never end a read, however slow the rate (where the
+//                     component measures the interval itself, it adds one character time).
 //                     The read ends as soon as N bytes have arrived or a limit is reached and
 //                     returns what has arrived, possibly nothing; a limit is not a failure.
 //                     ReadInterval "all ones" with both totals 0 returns at once with the
