@@ -16,17 +16,7 @@ root="$PWD"
 started=$SECONDS
 
 PACKAGES=(cmake ninja-build g++ ccache googletest g++-mingw-w64-x86-64-posix wine wine64)
-missing=()
-for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    echo "Installing: ${missing[*]}"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/install-packages.sh" "${PACKAGES[@]}"
 
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
