@@ -81,20 +81,6 @@ std::vector<TSerialPortInfo> DescribeSerialPorts(const TPortPlaces&, const TPort
     return ports;
 }
 
-std::string UsbDescription(const TSerialPortInfo& info) {
-    std::string usb = info.Manufacturer;
-    if (!info.Product.empty()) {
-        usb = usb.empty() || info.Product.compare(0, usb.size(), usb) == 0
-                  ? info.Product
-                  : usb + " " + info.Product;
-    }
-    if (!info.VendorId.empty()) {
-        const std::string ids = info.VendorId + ":" + info.ProductId;
-        usb = usb.empty() ? "USB " + ids : usb + " (USB " + ids + ")";
-    }
-    return usb;
-}
-
 std::string GroupNameOf(std::uint32_t gid) {
     return std::to_string(gid); // Windows grants ports to users, not to groups
 }

@@ -1,0 +1,19 @@
+// The parts of the port facts that read the same on every system.
+#include "PortInfo.h"
+
+std::string UsbDescription(const TSerialPortInfo& info) {
+    std::string usb = info.Manufacturer;
+    if (!info.Product.empty()) {
+        // Many makers repeat their name at the start of the product name.
+        if (usb.empty() || info.Product.compare(0, usb.size(), usb) == 0) {
+            usb = info.Product;
+        } else {
+            usb += " " + info.Product;
+        }
+    }
+    if (!info.VendorId.empty()) {
+        const std::string ids = info.VendorId + ":" + info.ProductId;
+        usb = usb.empty() ? "USB " + ids : usb + " (USB " + ids + ")";
+    }
+    return usb;
+}
