@@ -46,6 +46,8 @@ public:
     Clock::time_point WriteStarted{}, WriteEnded{};
     TComUiQueue PortUi;
     const TBComPort* PortSeen = nullptr;
+    const TProgramState* State = nullptr;
+    std::vector<std::string> FailedReplies;
     std::size_t Deliveries = 0, Looks = 0, LooksWithThread = 0;
 
     void ProcessPendingInput() override {
@@ -62,7 +64,12 @@ public:
             WriteStarted = Clock::now();
         }
     }
-    void SetCalibrationText(const std::string& text) override { Calibration = text; }
+    void SetCalibrationText(const std::string& text) override {
+        Calibration = text;
+        if (State != nullptr) {
+            FailedReplies.push_back(State->LastReply); // called once per failed try
+        }
+    }
     std::string PortText() override { return Port; }
     int BaudRateIndex() override { return BaudIndex; }
     void ShowMessage(const std::string& text) override {
@@ -122,6 +129,7 @@ void Run(int rate, const TImageText& image) {
     ApplyStoredPortSettings(port);
     port.SetUiThread(&host.PortUi);
     host.PortSeen = &port;
+    host.State = &state;
     TFlowContext ctx{host, state, port};
 
     ResetPeakMemory();
@@ -166,6 +174,22 @@ void Run(int rate, const TImageText& image) {
     }
     std::printf("tries:                %ld for %ld frames; pauses %s ms\n", tries, 1024L * 3,
                 host.Calibration.empty() ? "0.0.0" : host.Calibration.c_str());
+    std::string replies;
+    for (std::size_t i = 0; i < host.FailedReplies.size() && i < 12; ++i) {
+        replies += " \"";
+        for (const char c : host.FailedReplies[i]) {
+            if (c >= 32 && c < 127) {
+                replies += c;
+            } else {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+                replies += hex;
+            }
+        }
+        replies += "\"";
+    }
+    std::printf("failed replies:      %s%s\n", replies.c_str(),
+                host.FailedReplies.size() > 12 ? " ..." : "");
     std::printf("event thread:         running at %zu of %zu input looks; %zu deliveries run\n",
                 host.LooksWithThread, host.Looks, host.Deliveries);
     std::printf("memory:               %ld KiB resident before, %ld KiB peak during the write "
