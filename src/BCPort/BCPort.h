@@ -206,7 +206,8 @@ public:
     TModemLineSet ReadModemLines();
 
     // Where smThreadSync and smWindowSync run the handlers; not owned, outlives the
-    // component.  Without one their dispatches wait until Close.
+    // component; set while the port is closed.  Without one their dispatches wait until
+    // Close.
     void SetUiThread(TComUiThread* ui) { UiThread_ = ui; }
     TComUiThread* UiThread() const { return UiThread_; }
     TPortEventSet WatchedEvents() const { return WatchedEvents_; }
