@@ -140,6 +140,7 @@ ParsedOptions ParseSimOptions(int argc, char** argv) {
         {"--no-answer", &options.NoAnswer},
         {"--noise", &options.Noise},
         {"--exit-after-reset", &options.ExitAfterReset},
+        {"--whole-replies", &options.WholeReplies},
     };
 
     auto fail = [&](const std::string& message) {
@@ -199,6 +200,8 @@ Instrument:
 Timing (the line itself is paced at the speed the host sets, 10 bits per byte):
   --erase-ms N  --write-ms N  --commit-ms N   processing time per command (default 0)
   --reply-delay-ms N      extra time before every reply (default 0)
+  --whole-replies         hand each reply over in one piece when its last byte would have
+                          arrived (as a USB adapter does), not byte by byte
 
 Faults:
   --no-answer             never reply, act on nothing

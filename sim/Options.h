@@ -23,6 +23,10 @@ struct SimOptions {
     int CommitMs = 0;
     int ReplyDelayMs = 0;
 
+    // Replies handed over in one piece when their last byte would have arrived, as a USB
+    // adapter hands over a short reply; otherwise byte by byte at the line's pace.
+    bool WholeReplies = false;
+
     // Faults; 0 turns a counted fault off.
     bool NoAnswer = false;
     int DropEvery = 0;

@@ -130,11 +130,15 @@ bool Simulator::Transmit(Clock::time_point now) {
             sent_ = 0;
             transcript_.Line(sendStart_, "TX", sending_->bytes, sending_->note);
         }
-        // Byte k is written when its stop bit would have arrived: start + (k + 1) byte times.
+        // Byte k is written when its stop bit would have arrived: start + (k + 1) byte times;
+        // with whole replies, every byte when the last one's would have.
         std::size_t due = sending_->bytes.size();
         if (sendByteTime_ > Clock::duration::zero()) {
             due = std::min<std::size_t>(due, static_cast<std::size_t>(std::max<Clock::rep>(
                                                  0, (now - sendStart_) / sendByteTime_)));
+            if (options_.WholeReplies && due < sending_->bytes.size()) {
+                due = 0;
+            }
         }
         if (due > sent_) {
             const long n =
@@ -164,7 +168,8 @@ std::optional<Simulator::Clock::time_point> Simulator::NextWake(Clock::time_poin
         consider(arrivals_.front().due);
     }
     if (sending_ && !writeBlocked_) {
-        consider(sendStart_ + sendByteTime_ * static_cast<long>(sent_ + 1));
+        const std::size_t next = options_.WholeReplies ? sending_->bytes.size() : sent_ + 1;
+        consider(sendStart_ + sendByteTime_ * static_cast<long>(next));
     } else if (!sending_ && !outgoing_.empty()) {
         consider(std::max(outgoing_.front().ready, now));
     }

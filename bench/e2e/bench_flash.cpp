@@ -8,7 +8,10 @@
 // time-out 1 ms, smThreadSync, no handler) and a window stand-in that sleeps for real and
 // shows nothing; like the window, it runs the event thread's deliveries whenever the flows
 // let it process pending input.
-// Usage: bench_flash [rate ...]     rates from the baud-rate list; default 115200 9600
+// Usage: bench_flash [--whole-replies] [rate ...]
+//   rates from the baud-rate list; default 115200 9600.  --whole-replies: the simulator hands
+//   each reply over in one piece when its last byte would have arrived (as a USB adapter
+//   does), so its own wake-ups between the bytes of a reply cannot cut it.
 // With BENCH_FLASH_TRANSCRIPT=<file> the simulator's transcript of the last rate goes there.
 #include <fcntl.h>
 #include <unistd.h>
@@ -107,7 +110,7 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-void Run(int rate, const TImageText& image) {
+void Run(int rate, const TImageText& image, const std::vector<std::string>& simArgs) {
     int index = -1;
     for (int i = 0; i < 15; ++i) {
         if (Rates[i] == rate) {
@@ -119,7 +122,7 @@ void Run(int rate, const TImageText& image) {
         return;
     }
 
-    TSimProcess sim({}); // 64 KiB: 1024 units of one 64-byte block, reports 241003
+    TSimProcess sim(simArgs); // 64 KiB: 1024 units of one 64-byte block, reports 241003
     TBenchHost host;
     host.Port = sim.PtyPath();
     host.BaudIndex = index;
@@ -212,14 +215,19 @@ int main(int argc, char** argv) {
     builder.Terminal.Clear();
 
     std::vector<int> rates;
+    std::vector<std::string> simArgs;
     for (int i = 1; i < argc; ++i) {
-        rates.push_back(std::atoi(argv[i]));
+        if (std::string_view(argv[i]) == "--whole-replies") {
+            simArgs.emplace_back(argv[i]);
+        } else {
+            rates.push_back(std::atoi(argv[i]));
+        }
     }
     if (rates.empty()) {
         rates = {115200, 9600};
     }
     for (const int rate : rates) {
-        Run(rate, image);
+        Run(rate, image, simArgs);
     }
     return 0;
 }

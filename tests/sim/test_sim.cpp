@@ -152,6 +152,17 @@ public:
         return text;
     }
 
+    // Waits for the first bytes and takes all that are there at that moment.
+    std::string ReadFirstPiece(Clock::duration limit = 2s) {
+        pollfd fd{fd_, POLLIN, 0};
+        if (poll(&fd, 1, static_cast<int>(limit / 1ms)) != 1) {
+            return {};
+        }
+        char buffer[512];
+        const ssize_t n = read(fd_, buffer, sizeof buffer);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    }
+
     std::string Exchange(const std::string& frame) {
         Send(frame);
         return ReadReply();
@@ -311,6 +322,19 @@ TEST(SimLine, PacesRepliesAtTheHostsSpeed) {
         std::printf("100-byte reply at speed code %u: %.1f ms\n", static_cast<unsigned>(rate.speed),
                     ms);
     }
+    EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST(SimLine, WholeRepliesArriveInOnePieceWhenTheirLastByteWould) {
+    // 100 bytes at 9600 bit/s: 104 ms on the line, handed over at once at its end.
+    SimProcess sim({"--describe", std::string(94, 'D'), "--whole-replies"});
+    HostPort port(sim.Path(), B9600);
+    const auto start = Clock::now();
+    port.Send("g0303;");
+    const std::string piece = port.ReadFirstPiece();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    EXPECT_EQ(piece.size(), 100U);
+    EXPECT_GT(ms, 80);
     EXPECT_EQ(sim.Stop(), 0);
 }
 
