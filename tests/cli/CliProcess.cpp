@@ -1,5 +1,7 @@
 #include "CliProcess.h"
 
+#include "ChildProcess.h"
+
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
@@ -39,24 +41,7 @@ TCliProcess::TCliProcess(const std::vector<std::string>& args, bool onTerminal) 
     } else if (pipe2(out, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    const std::string binary = CliBinaryPath();
-    std::vector<std::string> copies(args);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(binary.c_str()));
-    for (auto& a : copies) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    Pid = fork();
-    if (Pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (Pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
-    }
+    Pid = SpawnChild(CliBinaryPath(), args, out[1], err[1]);
     close(out[1]);
     close(err[1]);
     OutReader = std::thread([this, fd = out[0]] { Read(fd, Out, OutClosed); });

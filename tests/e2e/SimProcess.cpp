@@ -1,5 +1,7 @@
 #include "SimProcess.h"
 
+#include "ChildProcess.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -68,24 +70,7 @@ TSimProcess::TSimProcess(std::vector<std::string> args) {
     if (pipe2(out, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    const std::string binary = SimBinaryPath();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(binary.c_str()));
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    Pid = fork();
-    if (Pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (Pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(out[1], STDERR_FILENO);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
-    }
+    Pid = SpawnChild(SimBinaryPath(), args, out[1], out[1]);
     close(out[1]);
     Reader = std::thread([this, fd = out[0]] { ReadOutput(fd); });
 
