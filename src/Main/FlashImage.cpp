@@ -261,8 +261,8 @@ bool BuildFlashImage(TWindowHost& host, TProgramState& state) {
     gauge.SetMaxValue(static_cast<std::int64_t>(terminal.LineCount()) - 1);
     gauge.SetProgress(0);
     std::int64_t base = 0;
-    // Input handled at the pending-input point may replace the text (an identification
-    // empties it), so the count is read again and a line only after that point.
+    // A handler run at the pending-input point must never make the pass read past the
+    // text, so the count is read again and a line only after that point.
     for (std::size_t i = 0; i < terminal.LineCount(); ++i) {
         host.ProcessPendingInput();
         if (i >= terminal.LineCount()) {
@@ -282,7 +282,7 @@ bool BuildFlashImage(TWindowHost& host, TProgramState& state) {
             break;
         case TKind::Data:
             // Checked again: only a text changed after the scan can fail here.
-            if (FitsImage(r, base) && image.size() == FlashImageChars) {
+            if (FitsImage(r, base)) {
                 image.Write(static_cast<std::size_t>(2 * (base + r.Address)),
                             line.substr(9, static_cast<std::size_t>(2 * r.Count)));
             }
