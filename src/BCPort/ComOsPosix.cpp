@@ -13,6 +13,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,24 +35,34 @@ timespec ToTimespec(std::uint64_t ns) {
 
 // Waits until `events` are ready on fd or `timeoutNs` (empty: no limit) has passed.
 // Returns the ready events, 0 on time-out, -1 on failure; interrupted waits are resumed
-// with what is left of the time.
-int WaitFor(int fd, short events, std::optional<std::uint64_t> timeoutNs) {
+// until the same deadline.  With a timer descriptor the deadline is kept to the
+// microsecond: the timeout of a plain poll may end up to the thread's timer slack late
+// (50 us by default), which every reply read would add to its quiet interval.
+int WaitFor(int fd, short events, std::optional<std::uint64_t> timeoutNs, int timerFd) {
     const std::uint64_t start = MonotonicNs();
+    const bool timed = timeoutNs && *timeoutNs > 0 && timerFd >= 0;
+    if (timed) {
+        itimerspec at{};
+        at.it_value = ToTimespec(start + *timeoutNs);
+        if (::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
+            return -1;
+        }
+    }
     for (;;) {
-        pollfd p{fd, events, 0};
+        pollfd p[2] = {{fd, events, 0}, {timerFd, POLLIN, 0}};
         timespec ts{};
         const timespec* limit = nullptr;
-        if (timeoutNs) {
+        if (timeoutNs && !timed) {
             const std::uint64_t spent = MonotonicNs() - start;
             ts = ToTimespec(spent < *timeoutNs ? *timeoutNs - spent : 0);
             limit = &ts;
         }
-        const int r = ppoll(&p, 1, limit, nullptr);
-        if (r > 0) {
-            return p.revents;
+        const int r = ppoll(p, timed ? 2 : 1, limit, nullptr);
+        if (r > 0 && p[0].revents != 0) {
+            return p[0].revents;
         }
-        if (r == 0) {
-            return 0;
+        if (r >= 0) {
+            return 0; // the time is up; the timer's next setting clears its count
         }
         if (errno != EINTR) {
             return -1;
@@ -310,12 +321,20 @@ public:
             return TComOpenResult::Other;
         }
         const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (wake < 0) {
+        const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+        if (wake < 0 || timer < 0) {
+            if (wake >= 0) {
+                ::close(wake);
+            }
+            if (timer >= 0) {
+                ::close(timer);
+            }
             ::ioctl(fd, TIOCNXCL);
             ::close(fd);
             return TComOpenResult::Other;
         }
         Fd = fd;
+        TimerFd = timer;
         Shared.WakeFd = wake;
         Shared.Mask = 0;
         {
@@ -337,6 +356,25 @@ public:
         Fd = -1;
         ::close(Shared.WakeFd);
         Shared.WakeFd = -1;
+        ::close(TimerFd);
+        TimerFd = -1;
+    }
+
+    // The line-time wait of a write, to the microsecond like the transfers' waits.
+    void SleepNs(std::uint64_t ns) override {
+        if (TimerFd < 0 || ns == 0) {
+            TComOs::SleepNs(ns);
+            return;
+        }
+        itimerspec at{};
+        at.it_value = ToTimespec(MonotonicNs() + ns);
+        if (::timerfd_settime(TimerFd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
+            TComOs::SleepNs(ns);
+            return;
+        }
+        pollfd p{TimerFd, POLLIN, 0};
+        while (ppoll(&p, 1, nullptr, nullptr) < 0 && errno == EINTR) {
+        }
     }
 
     bool SetupBuffers(std::int32_t inSize, std::int32_t) override {
@@ -487,7 +525,7 @@ public:
                 Written();
                 return result;
             }
-            const int ready = WaitFor(Fd, POLLOUT, rest);
+            const int ready = WaitFor(Fd, POLLOUT, rest, TimerFd);
             if (ready < 0 || (ready & (POLLERR | POLLNVAL)) != 0) {
                 return result;
             }
@@ -525,7 +563,7 @@ public:
             if (rest && *rest == 0) {
                 break;
             }
-            const int ready = WaitFor(Fd, POLLIN, rest);
+            const int ready = WaitFor(Fd, POLLIN, rest, TimerFd);
             if (ready < 0 || (ready & POLLNVAL) != 0) {
                 return result;
             }
@@ -658,6 +696,7 @@ private:
     }
 
     int Fd = -1;
+    int TimerFd = -1; // deadlines of the waits, while the device is open
     TComTimeoutValues Timeouts;
     std::uint64_t CharNs = 0; // one character's time on the line at the applied settings
     TEventShared Shared;
