@@ -69,8 +69,11 @@ void Simulator::Receive(Clock::time_point now) {
     }
 }
 
-void Simulator::HandleArrivals(Clock::time_point now) {
-    while (!arrivals_.empty() && arrivals_.front().due <= now) {
+// A frame is answered as soon as its bytes are read, with every time reckoned from its
+// arrival on the wire: the reply then needs one timed wake-up, when its bytes are due at the
+// host, rather than a second one at the arrival, whose lateness would delay the reply too.
+void Simulator::HandleArrivals() {
+    while (!arrivals_.empty()) {
         const Arrival arrival = std::move(arrivals_.front());
         arrivals_.pop_front();
         if (unplugArmed_) {
@@ -164,14 +167,19 @@ std::optional<Simulator::Clock::time_point> Simulator::NextWake(Clock::time_poin
             wake = t;
         }
     };
-    if (!arrivals_.empty()) {
-        consider(arrivals_.front().due);
-    }
     if (sending_ && !writeBlocked_) {
         const std::size_t next = options_.WholeReplies ? sending_->bytes.size() : sent_ + 1;
         consider(sendStart_ + sendByteTime_ * static_cast<long>(next));
     } else if (!sending_ && !outgoing_.empty()) {
-        consider(std::max(outgoing_.front().ready, now));
+        // Nothing is written when a reply may start, only when its first byte (or all of
+        // it) would be through: one wake-up, not two.
+        const Segment& next = outgoing_.front();
+        const Clock::duration byteTime = ByteTime();
+        const std::size_t first = byteTime > Clock::duration::zero()
+                                      ? (options_.WholeReplies ? next.bytes.size() : 1)
+                                      : 0;
+        consider(
+            std::max(std::max(next.ready, txFree_) + byteTime * static_cast<long>(first), now));
     }
     return wake;
 }
@@ -180,7 +188,7 @@ void Simulator::Run(int stopFd) {
     for (;;) {
         auto now = Clock::now();
         Receive(now);
-        HandleArrivals(now);
+        HandleArrivals();
         writeBlocked_ = !Transmit(now);
 
         if (exitAt_ && now >= *exitAt_) {
@@ -205,7 +213,9 @@ void Simulator::Run(int stopFd) {
             wait = ToTimespec(UnplugCheck); // the host's reads give no event
             timeout = &wait;
         } else if (const auto wake = NextWake(now)) {
-            wait = ToTimespec(std::clamp<Clock::duration>(*wake - now, {}, 60s));
+            // From the clock as it is now: the work since the top of the loop must not make
+            // the wake-up late.
+            wait = ToTimespec(std::clamp<Clock::duration>(*wake - Clock::now(), {}, 60s));
             timeout = &wait;
         }
         pollfd fds[2] = {{line_.MasterFd(), POLLIN, 0}, {stopFd, POLLIN, 0}};

@@ -41,7 +41,7 @@ private:
 
     Clock::duration ByteTime() const;
     void Receive(Clock::time_point now);
-    void HandleArrivals(Clock::time_point now);
+    void HandleArrivals();
     void Queue(Segment segment);
     // Writes what is due; false when the pty would not take it.
     bool Transmit(Clock::time_point now);
