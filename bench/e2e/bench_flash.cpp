@@ -27,6 +27,7 @@
 #include "BuiltinFirmware.h"
 #include "ComThread.h"
 #include "ComUiThread.h"
+#include "ExchangeTimes.h"
 #include "FlashImage.h"
 #include "Flows.h"
 #include "PortSettings.h"
@@ -148,9 +149,11 @@ void Run(int rate, const TImageText& image, const std::vector<std::string>& simA
     const long peak = StatusKb("VmHWM");
     port.Close();
     sim.Stop();
+    const std::string transcript = sim.Transcript();
     if (const char* path = std::getenv("BENCH_FLASH_TRANSCRIPT")) {
-        std::ofstream(path) << sim.Transcript();
+        std::ofstream(path) << transcript;
     }
+    const TExchangeTimes exchanges = MeasureExchanges(transcript, rate);
 
     const long received = sim.SummaryCount("bytes received");
     const long sent = sim.SummaryCount("bytes sent");
@@ -175,6 +178,7 @@ void Run(int rate, const TImageText& image, const std::vector<std::string>& simA
     if (write > 0) {
         std::printf("write (start to end): %.2f s  (%.2fx the bound)\n", write, write / bound);
     }
+    PrintExchangeTimes(exchanges, rate, bound);
     std::printf("tries:                %ld for %ld frames; pauses %s ms\n", tries, 1024L * 3,
                 host.Calibration.empty() ? "0.0.0" : host.Calibration.c_str());
     std::string replies;
