@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,8 +24,31 @@ struct TExchangeTimes {
     double OverSeconds = 0;  // all exchanges beyond the line and the quiet interval
 };
 
-// Lines look like "   1374.979 RX g05...;" (milliseconds since the simulator started).
-// Only the write's own frames count: erase (g04), write (g05) and commit (g06).
+// One line of the simulator's transcript, such as "   1374.979 RX g05...;": milliseconds since
+// the simulator started, RX or TX, and the bytes.
+struct TTranscriptLine {
+    double Ms = 0;
+    std::string Kind;
+    std::string Bytes;
+};
+
+inline std::vector<TTranscriptLine> ReadTranscriptLines(const std::string& transcript) {
+    std::vector<TTranscriptLine> lines;
+    std::istringstream in(transcript);
+    std::string text;
+    while (std::getline(in, text)) {
+        std::istringstream fields(text);
+        TTranscriptLine line;
+        if (fields >> line.Ms >> line.Kind >> line.Bytes &&
+            (line.Kind == "RX" || line.Kind == "TX")) {
+            lines.push_back(std::move(line));
+        }
+    }
+    return lines;
+}
+
+// Only the write's own frames count: erase (g04), write (g05) and commit (g06), and their
+// replies.
 inline TExchangeTimes MeasureExchanges(const std::string& transcript, int rate) {
     struct Line {
         double Ms;
@@ -35,19 +57,11 @@ inline TExchangeTimes MeasureExchanges(const std::string& transcript, int rate) 
         bool Write;
     };
     std::vector<Line> lines;
-    std::istringstream in(transcript);
-    std::string text;
-    while (std::getline(in, text)) {
-        std::istringstream fields(text);
-        double ms = 0;
-        std::string kind, bytes;
-        if (!(fields >> ms >> kind >> bytes) || (kind != "RX" && kind != "TX")) {
-            continue;
-        }
-        const bool write = bytes.rfind("g04", 0) == 0 || bytes.rfind("g05", 0) == 0 ||
-                           bytes.rfind("g06", 0) == 0 || bytes.rfind("g84", 0) == 0 ||
-                           bytes.rfind("g85", 0) == 0 || bytes.rfind("g86", 0) == 0;
-        lines.push_back({ms, kind == "RX", bytes.size(), write});
+    for (const TTranscriptLine& t : ReadTranscriptLines(transcript)) {
+        const std::string code = t.Bytes.substr(0, 3);
+        const bool write = code == "g04" || code == "g05" || code == "g06" || code == "g84" ||
+                           code == "g85" || code == "g86";
+        lines.push_back({t.Ms, t.Kind == "RX", t.Bytes.size(), write});
     }
 
     const double byteMs = 10000.0 / rate;
@@ -77,7 +91,7 @@ inline TExchangeTimes MeasureExchanges(const std::string& transcript, int rate) 
         t.OverSeconds += ms / 1000.0;
         if (ms > 1.0) {
             ++t.Stalls;
-            t.StallSeconds += (ms - t.MedianOverMs) / 1000.0;
+            t.StallSeconds += std::max(0.0, ms - t.MedianOverMs) / 1000.0;
         }
     }
     return t;

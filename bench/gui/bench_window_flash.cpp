@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,20 +25,12 @@ namespace {
 // the last commit reply's end on the line.
 double WriteSeconds(const std::string& transcript, int rate) {
     double first = -1, last = -1;
-    std::istringstream in(transcript);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        double ms = 0;
-        std::string kind, bytes;
-        if (!(fields >> ms >> kind >> bytes)) {
-            continue;
+    for (const TTranscriptLine& line : ReadTranscriptLines(transcript)) {
+        if (line.Kind == "RX" && line.Bytes.rfind("g04", 0) == 0 && first < 0) {
+            first = line.Ms;
         }
-        if (kind == "RX" && bytes.rfind("g04", 0) == 0 && first < 0) {
-            first = ms;
-        }
-        if (kind == "TX" && bytes.rfind("g86", 0) == 0) {
-            last = ms + static_cast<double>(bytes.size()) * 10000.0 / rate;
+        if (line.Kind == "TX" && line.Bytes.rfind("g86", 0) == 0) {
+            last = line.Ms + static_cast<double>(line.Bytes.size()) * 10000.0 / rate;
         }
     }
     return first >= 0 && last > first ? (last - first) / 1000.0 : 0.0;
