@@ -38,15 +38,18 @@ timespec ToTimespec(std::uint64_t ns) {
 // until the same deadline.  With a timer descriptor the deadline is kept to the
 // microsecond: the timeout of a plain poll may end up to the thread's timer slack late
 // (50 us by default), which every reply read would add to its quiet interval.
+// Arms the timer descriptor to expire once, at a point of the monotonic clock.
+bool ArmTimer(int timerFd, std::uint64_t deadlineNs) {
+    itimerspec at{};
+    at.it_value = ToTimespec(deadlineNs);
+    return ::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &at, nullptr) == 0;
+}
+
 int WaitFor(int fd, short events, std::optional<std::uint64_t> timeoutNs, int timerFd) {
     const std::uint64_t start = MonotonicNs();
     const bool timed = timeoutNs && *timeoutNs > 0 && timerFd >= 0;
-    if (timed) {
-        itimerspec at{};
-        at.it_value = ToTimespec(start + *timeoutNs);
-        if (::timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
-            return -1;
-        }
+    if (timed && !ArmTimer(timerFd, start + *timeoutNs)) {
+        return -1;
     }
     for (;;) {
         pollfd p[2] = {{fd, events, 0}, {timerFd, POLLIN, 0}};
@@ -362,13 +365,7 @@ public:
 
     // The line-time wait of a write, to the microsecond like the transfers' waits.
     void SleepNs(std::uint64_t ns) override {
-        if (TimerFd < 0 || ns == 0) {
-            TComOs::SleepNs(ns);
-            return;
-        }
-        itimerspec at{};
-        at.it_value = ToTimespec(MonotonicNs() + ns);
-        if (::timerfd_settime(TimerFd, TFD_TIMER_ABSTIME, &at, nullptr) != 0) {
+        if (TimerFd < 0 || ns == 0 || !ArmTimer(TimerFd, MonotonicNs() + ns)) {
             TComOs::SleepNs(ns);
             return;
         }
