@@ -17,3 +17,6 @@ std::string UsbDescription(const TSerialPortInfo& info) {
     }
     return usb;
 }
+
+const char* const ReconnectDeviceFix =
+    "Від'єднайте прилад і під'єднайте знову; якщо не допоможе, перезавантажте комп'ютер.";

@@ -80,3 +80,6 @@ std::string PortSummary(const TSerialPortInfo& info);
 // empty when it can be opened.
 std::string AccessReason(const TSerialPortInfo& info, const TPortUser& user);
 std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user);
+
+// The fix for a port whose device has gone away, the same on every system.
+extern const char* const ReconnectDeviceFix;

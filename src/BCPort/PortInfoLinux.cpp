@@ -313,8 +313,7 @@ std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user) {
     case TPortAccess::Allowed:
         return {};
     case TPortAccess::NoDeviceNode:
-        return "Від'єднайте прилад і під'єднайте знову; якщо не допоможе, перезавантажте "
-               "комп'ютер.";
+        return ReconnectDeviceFix;
     case TPortAccess::NotInGroup:
         return "Додайте користувача до групи: sudo usermod -aG " + info.Group + " " + name +
                ", потім вийдіть із системи й увійдіть знову.";

@@ -114,8 +114,7 @@ std::string AccessFix(const TSerialPortInfo& info, const TPortUser&) {
     case TPortAccess::Allowed:
         return {};
     case TPortAccess::NoDeviceNode:
-        return "Від'єднайте прилад і під'єднайте знову; якщо не допоможе, перезавантажте "
-               "комп'ютер.";
+        return ReconnectDeviceFix;
     default:
         return "Закрийте програму, що тримає порт, або зверніться до адміністратора "
                "комп'ютера.";
