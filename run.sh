@@ -11,19 +11,8 @@ if [ "${1:-}" != "--demo" ]; then
     exec ./build/tarvex6-bootloader
 fi
 
-SUDO=""
-[ -w /dev ] || SUDO=sudo
-link=/dev/TARVEX6-SIM
 log=build/sim-demo.log
-coproc SIM { exec ./build/sim/tarvex6-sim --version 241003 --log-out "$log"; }
-sim=$SIM_PID
-cleanup() {
-    kill "$sim" 2>/dev/null || true
-    $SUDO rm -f "$link"
-}
-trap cleanup EXIT
-read -r ready pty <&"${SIM[0]}"
-[ "$ready" = READY ] || { echo "the simulator did not start" >&2; exit 1; }
-$SUDO ln -sfn "$pty" "$link"
-echo "Simulated instrument on $link ($pty); its transcript goes to $log"
+. scripts/demo-sim.sh
+publish_demo_sim ./build/sim/tarvex6-sim --log-out "$log"
+echo "Simulated instrument on $DEMO_SIM_LINK ($DEMO_SIM_PTY); its transcript goes to $log"
 ./build/tarvex6-bootloader

@@ -9,23 +9,12 @@ cd "$(dirname "$0")/../.."
 build=${1:-build}
 cmake --build "$build" --parallel 2 --target gui_screenshots tarvex6-sim
 
-SUDO=""
-[ -w /dev ] || SUDO=sudo
-link=/dev/TARVEX6-SIM
-if [ -e "$link" ] || [ -L "$link" ]; then
-    echo "$link is in use (./run.sh --demo running?); stop it first" >&2
+. scripts/demo-sim.sh
+if [ -e "$DEMO_SIM_LINK" ] || [ -L "$DEMO_SIM_LINK" ]; then
+    echo "$DEMO_SIM_LINK is in use (./run.sh --demo running?); stop it first" >&2
     exit 1
 fi
-coproc SIM { exec "./$build/sim/tarvex6-sim" --version 241003; }
-sim=$SIM_PID
-cleanup() {
-    kill "$sim" 2>/dev/null || true
-    $SUDO rm -f "$link"
-}
-trap cleanup EXIT
-read -r ready pty <&"${SIM[0]}"
-[ "$ready" = READY ] || { echo "the simulator did not start" >&2; exit 1; }
-$SUDO ln -sfn "$pty" "$link"
+publish_demo_sim "./$build/sim/tarvex6-sim"
 
 shots="./$build/tests/gui/gui_screenshots"
 screen=(-a -s "-screen 0 1024x700x24")
