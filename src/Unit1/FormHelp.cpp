@@ -96,6 +96,7 @@ TFormHelp::TFormHelp(QWidget* parent)
     connect(Button1, &QPushButton::clicked, this,
             [this] { ReportErrors([this] { Button1Click(); }); });
     setFocusProxy(Button1);
+    SetFormFont(this);
 
     KeyPreview = new TKeyPreview(this, [this](int key, Qt::KeyboardModifiers shift) {
         ReportErrors([&] { FormKeyDown(key, shift); });

@@ -2,6 +2,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,8 +13,10 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "FormFont.h"
 #include "FormHelp.h"
 #include "Gauge.h"
+#include "PortDiagnosis.h"
 #include "SkinManager.h"
 #include "TextView.h"
 #include "WindowFixture.h"
@@ -361,3 +364,23 @@ TEST_F(WindowTest, TextAreasFollowTheirModelAndDrawOnlyWhatIsInSight) {
 }
 
 } // namespace
+
+// Every control of each window, drop-down lists included, in the windows' own font.
+TEST_F(WindowTest, EveryControlShowsTheFormsFont) {
+    Create({"ttyS0"});
+    ShowForm();
+    Form().ShowFormHelp();
+    Form().Label1Click(); // the port overview
+    ASSERT_NE(Form().PortDiagnosis, nullptr);
+    const QString family = QFontInfo(FormFont()).family();
+    for (QWidget* window : {static_cast<QWidget*>(&Form()), static_cast<QWidget*>(&Help()),
+                            static_cast<QWidget*>(Form().PortDiagnosis)}) {
+        EXPECT_EQ(QFontInfo(window->font()).family(), family);
+        for (QWidget* control : window->findChildren<QWidget*>()) {
+            EXPECT_EQ(QFontInfo(control->font()).family(), family)
+                << window->objectName().toStdString() << ": " << control->metaObject()->className()
+                << " " << control->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(Form().ButtonWrite->font().pointSize(), 8);
+}

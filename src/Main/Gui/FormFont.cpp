@@ -1,6 +1,9 @@
 #include "FormFont.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QStringList>
+#include <QWidget>
 
 QFont FormFont() {
     static const bool substituted = [] {
@@ -14,4 +17,15 @@ QFont FormFont() {
     }();
     (void)substituted;
     return QFont(QStringLiteral("MS Sans Serif"), 8);
+}
+
+void SetFormFont(QWidget* window) {
+    const QFont font = FormFont();
+    window->setFont(font);
+    for (QComboBox* list : window->findChildren<QComboBox*>()) {
+        list->view(); // makes the drop-down part, so that it is given the font too
+    }
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        control->setFont(font);
+    }
 }

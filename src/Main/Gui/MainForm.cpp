@@ -158,6 +158,7 @@ TMainForm::TMainForm(TSeams seams)
 
     sSkinManager1 = new TSkinManager(this);
     CreateControls();
+    SetFormFont(this);
     TextTerminalView->Text().SetText(Seams.FirmwareText ? *Seams.FirmwareText
                                                         : std::string(BuiltinFirmwareText()));
 

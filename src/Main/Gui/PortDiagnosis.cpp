@@ -35,11 +35,11 @@ QString UsbText(const TSerialPortInfo& info) {
 }
 
 QString SessionGroupsText(const TPortUser& user) {
-    std::vector<gid_t> groups = user.SessionGroups;
+    std::vector<std::uint32_t> groups = user.SessionGroups;
     std::sort(groups.begin(), groups.end());
     groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
     QStringList names;
-    for (gid_t gid : groups) {
+    for (std::uint32_t gid : groups) {
         names << FromUtf8(GroupNameOf(gid));
     }
     return names.join(QStringLiteral(", "));
@@ -92,6 +92,7 @@ TPortDiagnosis::TPortDiagnosis(QWidget* parent, TDescribePorts describe, TPortUs
     layout->addWidget(PortTable, 1);
     layout->addWidget(Advice);
     layout->addLayout(buttons);
+    SetFormFont(this);
 
     Refresh();
 }
