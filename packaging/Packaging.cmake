@@ -1,6 +1,10 @@
 # Installation and the Debian package (cpack -G DEB): the three programs, the desktop entry,
 # the icons, the AppStream metainfo and the manual pages.  Included from the top
 # CMakeLists.txt; the version is the project's.
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/Windows.cmake)
+    return()
+endif()
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
     return()
 endif()
@@ -65,6 +69,16 @@ if(TARGET tarvex6gui)
         COMMENT "Drawing the program's icon"
         VERBATIM)
     list(APPEND TARVEX_PACKAGING_FILES ${TARVEX_ICON_FILES})
+    # The same picture as a Windows icon file, for the Windows build's program and installer
+    # (scripts/windows.sh).
+    set(TARVEX_WINDOWS_ICON ${TARVEX_PACKAGING_OUT}/${TARVEX_PACKAGE_NAME}.ico)
+    add_custom_command(
+        OUTPUT ${TARVEX_WINDOWS_ICON}
+        COMMAND tarvex6-icons --ico ${TARVEX_WINDOWS_ICON} ${TARVEX_ICON_SIZES}
+        DEPENDS tarvex6-icons
+        COMMENT "Drawing the program's Windows icon"
+        VERBATIM)
+    add_custom_target(tarvex6-windows-icon DEPENDS ${TARVEX_WINDOWS_ICON})
 endif()
 add_custom_target(tarvex6-packaging-files ALL DEPENDS ${TARVEX_PACKAGING_FILES})
 

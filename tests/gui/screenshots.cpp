@@ -1,10 +1,11 @@
 // Takes the README's pictures of the real window on a real X display (Xvfb, see
-// screenshots.sh): the open port list with an entry's tool tip, the serial port overview,
-// and the completion message of a real write into the instrument simulator.
+// screenshots.sh, and tests/win/screenshots.sh for the Windows build under Wine): the window
+// with its frame, the open port list with an entry's tool tip, the serial port overview, and
+// the completion message of a real write into the instrument simulator.
 //
-//   gui_screenshots <output folder> <port to write to> [list,overview,completion]
+//   gui_screenshots <output folder> <port to write to> [window,list,overview,completion]
 //
-// The third argument names the pictures to take (all three by default).
+// The third argument names the pictures to take (list, overview and completion by default).
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -52,7 +53,8 @@ QRect Outer(const QWidget* w) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: gui_screenshots <folder> <port> [list,overview,completion]\n");
+        std::fprintf(stderr,
+                     "usage: gui_screenshots <folder> <port> [window,list,overview,completion]\n");
         return 2;
     }
     const QStringList shots =
@@ -94,6 +96,10 @@ int main(int argc, char** argv) {
         Settle(300);
     }
     list->setCurrentIndex(index);
+    if (shots.contains(QStringLiteral("window"))) {
+        Settle(300);
+        Shoot(Outer(&form), "window");
+    }
 
     // 2. The serial port overview behind "Порт:".
     if (shots.contains(QStringLiteral("overview"))) {

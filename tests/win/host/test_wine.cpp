@@ -282,4 +282,73 @@ TEST(Wine, FlashCommandWritesTheBuiltInFirmware) {
     RecordProperty("ratio_to_line_rate_bound", std::to_string(seconds / bound));
 }
 
+TEST(Wine, WindowWritesTheBuiltInFirmware) {
+    TSimProcess sim(SimOptions()); // 64 KiB: 1024 units of one 64-byte block, reports 241003
+    const auto start = std::chrono::steady_clock::now();
+    const TRun run = RunWindows({WinProgram("tests/win/win_window_tests.exe")},
+                                std::chrono::seconds(600), {"QT_QPA_PLATFORM=windows"});
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
+    sim.Stop();
+    const auto frames = sim.ReceivedFrames();
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(frames[frames.size() - 1], "g0101;");
+    EXPECT_EQ(frames[frames.size() - 2], "g0101;");
+    EXPECT_EQ(sim.SummaryCount("resets"), 2);
+    const std::string flash = sim.Flash();
+    ASSERT_EQ(flash.size(), 65536u);
+    EXPECT_TRUE(flash == BuiltinImageBytes(65536)) << "flash differs";
+
+    const double bound =
+        static_cast<double>(sim.SummaryCount("bytes received") + sim.SummaryCount("bytes sent")) *
+        10.0 / 115200.0;
+    std::printf("the window under Wine: %.1f s, line-rate bound %.1f s, ratio %.2fx\n", seconds,
+                bound, seconds / bound);
+    RecordProperty("seconds", std::to_string(seconds));
+    RecordProperty("ratio_to_line_rate_bound", std::to_string(seconds / bound));
+}
+
+TEST(Wine, InstallerInstallsAndUninstalls) {
+    const std::string setup = WinBuild + "/tarvex6-bootloader-" TARVEX_VERSION "-setup.exe";
+    ASSERT_TRUE(fs::exists(setup)) << setup;
+    const fs::path prefix = TARVEX_WINE_PREFIX;
+    const fs::path installed = prefix / "drive_c/Program Files/TARVEX-6 Bootloader";
+    const fs::path menu =
+        prefix /
+        "drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TARVEX-6 Bootloader.lnk";
+    const std::string key =
+        "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TARVEX6Bootloader";
+
+    TRun run = RunWindows({setup, "/S"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    EXPECT_TRUE(fs::exists(installed / "tarvex6-bootloader.exe"));
+    EXPECT_TRUE(fs::exists(installed / "tarvex6-flash.exe"));
+    EXPECT_TRUE(fs::exists(installed / "uninstall.exe"));
+    EXPECT_TRUE(fs::exists(menu)) << menu;
+    run = RunWindows({"reg", "query", key});
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    for (const char* value : {"DisplayName", "TARVEX-6 Bootloader", "DisplayVersion",
+                              TARVEX_VERSION, "UninstallString", "uninstall.exe"}) {
+        EXPECT_NE(run.Output.find(value), std::string::npos) << value << "\n" << run.Output;
+    }
+    // The installed command-line flasher runs from Program Files.
+    run = RunWindows({(installed / "tarvex6-flash.exe").string(), "--version"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    EXPECT_NE(run.Output.find(TARVEX_VERSION), std::string::npos) << run.Output;
+
+    // The uninstaller copies itself away and returns at once: its work is done when the
+    // folder is gone (bounded wait).
+    run = RunWindows({(installed / "uninstall.exe").string(), "/S"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (fs::exists(installed) && std::chrono::steady_clock::now() < deadline) {
+        RunWindows({"cmd", "/c", "exit"}); // lets Wine finish the uninstaller's copy
+    }
+    EXPECT_FALSE(fs::exists(installed));
+    EXPECT_FALSE(fs::exists(menu));
+    EXPECT_NE(RunWindows({"reg", "query", key}).ExitCode, 0);
+}
+
 } // namespace

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the Windows build under Wine, on an X display of the same
+# size as the Linux pictures (tests/gui/screenshots.sh): the window with the frame Wine draws
+# for it, the open port list, and the completion message of a real write into the simulator
+# behind COM7.  Needs scripts/windows.sh to have run (the Wine prefix, its ports and both
+# builds).
+#
+#   tests/win/screenshots.sh        -> docs/windows-window.png, docs/windows-port-list.png,
+#                                      docs/windows-completion-message.png
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root="$PWD"
+cmake --build build-win --parallel 2 --target gui_screenshots
+cmake --build build-win-host --parallel 2 --target tarvex6-sim
+
+export WINEPREFIX="$root/build-win/wineprefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+out=$(mktemp -d)
+Xvfb -displayfd 9 -screen 0 1024x700x24 -nolisten tcp 9>"$out/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$out/display" ] && break
+    sleep 0.1
+done
+export DISPLAY=":$(cat "$out/display")"
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+./build-win-host/sim/tarvex6-sim --link build-win/ports/com7 --log-out "$out/sim.log" &
+sim_pid=$!
+trap 'kill "$sim_pid" "$xvfb_pid" 2>/dev/null || true; wineserver -k 2>/dev/null || true; rm -rf "$out"' EXIT
+for _ in $(seq 100); do
+    [ -e build-win/ports/com7 ] && break
+    sleep 0.1
+done
+
+wine build-win/tests/gui/gui_screenshots.exe 'Z:'"$out" COM7 window,list,completion
+for shot in window port-list completion-message; do
+    cp "$out/$shot.png" "docs/windows-$shot.png"
+done
