@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 started=$SECONDS
 
-PACKAGES=(cmake ninja-build g++ ccache googletest g++-mingw-w64-x86-64-posix wine wine64
+PACKAGES=(cmake ninja-build g++ ccache googletest locales g++-mingw-w64-x86-64-posix wine wine64
           libz-mingw-w64-dev nsis xvfb xauth fonts-wine
           # the Linux side draws the icon with the window's own picture code
           pkg-config qt6-base-dev libgl-dev libjpeg-dev zlib1g-dev libcanberra-dev libasound2-dev)
@@ -40,6 +40,13 @@ if [ ! -f build-win/gtest/lib/cmake/GTest/GTestConfig.cmake ]; then
 fi
 
 eval "$("$root/scripts/windows-deps.sh")" # QT_PREFIX, JPEG_PREFIX
+
+# Wine takes its locale from the Unix one: the Ukrainian Windows of a technician's bench
+# (code page 1251, the 24-hour long time format).
+if ! locale -a 2>/dev/null | grep -qi '^uk_UA\.utf-\?8$'; then
+    localedef -i uk_UA -f UTF-8 uk_UA.UTF-8
+fi
+export LANG=uk_UA.UTF-8 LC_ALL=uk_UA.UTF-8
 
 # An X display of our own for Wine's windows (the window and its tests), started before any
 # Wine process so that all of them, Wine's own services too, use it.
@@ -80,6 +87,9 @@ fi
 wineserver -p >/dev/null 2>&1 || true # one may run already
 trap 'wineserver -k >/dev/null 2>&1 || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
 wine cmd /c exit >/dev/null 2>&1 || true # starts the prefix's services, which map the ports
+# Wine's own fonts (Tahoma, Marlett for the frame's buttons...) in the prefix's font folder,
+# where Windows keeps its system fonts.
+cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 for n in 7 8 9; do
     [ -L "$WINEPREFIX/dosdevices/com$n" ] || ln -sfn "$root/build-win/ports/com$n" "$WINEPREFIX/dosdevices/com$n"
 done

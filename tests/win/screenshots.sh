@@ -11,9 +11,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root="$PWD"
 cmake --build build-win --parallel 2 --target gui_screenshots
-cmake --build build-win-host --parallel 2 --target tarvex6-sim
+cmake --build build-win-host --parallel 2 --target tarvex6-sim tarvex_modem_shim
 
-export WINEPREFIX="$root/build-win/wineprefix" WINEDEBUG=-all
+export WINEPREFIX="$root/build-win/wineprefix" WINEDEBUG=-all LANG=uk_UA.UTF-8 LC_ALL=uk_UA.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 out=$(mktemp -d)
 Xvfb -displayfd 9 -screen 0 1024x700x24 -nolisten tcp 9>"$out/display" 2>/dev/null &
@@ -23,17 +23,20 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 export DISPLAY=":$(cat "$out/display")"
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+wineserver -p >/dev/null 2>&1 # a server on the new display, its diagnostics kept quiet
 ./build-win-host/sim/tarvex6-sim --link build-win/ports/com7 --log-out "$out/sim.log" &
 sim_pid=$!
-trap 'kill "$sim_pid" "$xvfb_pid" 2>/dev/null || true; wineserver -k 2>/dev/null || true; rm -rf "$out"' EXIT
+trap 'kill "$sim_pid" "$xvfb_pid" 2>/dev/null || true; wineserver -k >/dev/null 2>&1 || true; rm -rf "$out"' EXIT
 for _ in $(seq 100); do
     [ -e build-win/ports/com7 ] && break
     sleep 0.1
 done
 
-wine build-win/tests/gui/gui_screenshots.exe 'Z:'"$out" COM7 window,list,completion
+# Wine on a pseudo-terminal needs the test shim's modem lines to switch DTR and RTS.
+LD_PRELOAD="$root/build-win-host/tests/win/libtarvex_modem_shim.so" \
+    wine build-win/tests/gui/gui_screenshots.exe 'Z:'"$out" COM7 window,list,completion
 for shot in window port-list completion-message; do
     cp "$out/$shot.png" "docs/windows-$shot.png"
 done
