@@ -22,7 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string Corpus = TARVEX_HEX_CORPUS;
+const std::string HexFiles = TARVEX_HEX_FILES;
 
 // The first 64 KiB of the image the window builds from a HEX text, as hex text.
 std::string BuildImage(const std::string& text) {
@@ -193,8 +193,8 @@ TEST(FlashCommand, FlashesTheBuiltInFirmwareAndReportsInJson) {
     EXPECT_TRUE(Contains(r["message"].String, "Мікропрограма успішно завантажена в "));
 }
 
-TEST(FlashCommand, WritesAHexFileFromTheCorpus) {
-    const std::string file = Corpus + "/pic18f4550-mpasm-adc.hex";
+TEST(FlashCommand, WritesARealToolchainsHexFile) {
+    const std::string file = HexFiles + "/pic18f4550-mpasm-adc.hex";
     TSimProcess sim({"--geometry", "1,64,16", "--version", "000001"});
     const TCliRun run = RunCli({"--hex", file, sim.PtyPath()});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
