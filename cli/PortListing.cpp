@@ -2,6 +2,8 @@
 // user may open it.
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "ComMessages.h"
 #include "Json.h"
@@ -28,6 +30,34 @@ const char* AccessKey(TPortAccess access) {
         break;
     }
     return "denied";
+}
+
+// What the port is, with the command line's English labels; the window shows the same
+// facts with Ukrainian ones (PortSummary).
+std::string Summary(const TSerialPortInfo& info) {
+    std::vector<std::string> parts;
+    if (info.Driver == "pseudo-terminal") {
+        parts.push_back("pseudo-terminal" +
+                        (info.LinkTarget.empty() ? std::string() : " " + info.LinkTarget));
+    } else if (!info.Driver.empty()) {
+#ifdef _WIN32
+        parts.push_back("device " + info.Driver); // the system's device name, not a driver
+#else
+        parts.push_back("driver " + info.Driver);
+#endif
+    }
+    const std::string usb = UsbDescription(info);
+    if (!usb.empty()) {
+        parts.push_back(usb);
+    }
+    if (!info.SerialNumber.empty()) {
+        parts.push_back("serial number " + info.SerialNumber);
+    }
+    std::string text;
+    for (const std::string& part : parts) {
+        text += (text.empty() ? "" : ", ") + part;
+    }
+    return text;
 }
 
 } // namespace
@@ -67,7 +97,7 @@ int RunPortList(bool json) {
             std::printf("%s\n", o.Text().c_str());
             continue;
         }
-        const std::string summary = PortSummary(p);
+        const std::string summary = Summary(p);
         std::printf("%s  %s\n", p.Name.c_str(), p.DevicePath.c_str());
         if (!summary.empty()) {
             std::printf("    %s\n", summary.c_str());
@@ -81,7 +111,12 @@ int RunPortList(bool json) {
         if (p.Access == TPortAccess::Allowed) {
             std::printf("    may be opened%s\n", rights.c_str());
         } else {
-            std::printf("    cannot be opened%s: %s\n", rights.c_str(), reason.c_str());
+            // The reason and the fix are the program's own Ukrainian texts, each on a line of
+            // its own.
+            std::printf("    cannot be opened%s:\n", rights.c_str());
+            if (!reason.empty()) {
+                std::printf("    %s\n", reason.c_str());
+            }
             if (!fix.empty()) {
                 std::printf("    %s\n", fix.c_str());
             }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "BuiltinFirmware.h"
 #include "CliProcess.h"
@@ -449,5 +450,17 @@ TEST(FlashCommand, ListDescribesEachPortAndWhetherItMayBeOpened) {
     EXPECT_TRUE(found) << json.Out;
     const TCliRun plain = RunCli({"--list"});
     EXPECT_EQ(plain.ExitCode, 0);
-    EXPECT_TRUE(Contains(plain.Out, name + "  /dev/" + name + "\n")) << plain.Out;
+    EXPECT_TRUE(Contains(plain.Out, name + "  /dev/" + name + "\n    pseudo-terminal /dev/pts/"))
+        << plain.Out;
+    // English labels; the program's Ukrainian texts only on lines of their own.
+    std::istringstream lines(plain.Out);
+    for (std::string line; std::getline(lines, line);) {
+        const bool cyrillic =
+            line.find("\xd0") != std::string::npos || line.find("\xd1") != std::string::npos;
+        const bool latinWord = line.find("driver ") != std::string::npos ||
+                               line.find("pseudo-terminal") != std::string::npos ||
+                               line.find("serial number") != std::string::npos ||
+                               line.find("opened") != std::string::npos;
+        EXPECT_FALSE(cyrillic && latinWord) << line;
+    }
 }
