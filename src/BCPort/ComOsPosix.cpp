@@ -21,6 +21,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "ComLowLatency.h"
 #include "ComOs.h"
 #include "ComTiming.h"
 
@@ -295,6 +296,36 @@ private:
     serial_icounter_struct Counters{};
 };
 
+} // namespace
+
+int SystemSerialIoctl(int fd, unsigned long request, serial_struct* settings) {
+    int result = 0;
+    do {
+        result = ::ioctl(fd, request, settings);
+    } while (result != 0 && errno == EINTR);
+    return result;
+}
+
+TLowLatencyState RaiseLowLatency(int fd, TSerialIoctl io) {
+    serial_struct settings{};
+    if (io(fd, TIOCGSERIAL, &settings) != 0 || (settings.flags & ASYNC_LOW_LATENCY) != 0) {
+        return {};
+    }
+    settings.flags |= ASYNC_LOW_LATENCY;
+    return {io(fd, TIOCSSERIAL, &settings) == 0};
+}
+
+void RestoreLowLatency(int fd, const TLowLatencyState& state, TSerialIoctl io) {
+    serial_struct settings{};
+    if (!state.Raised || io(fd, TIOCGSERIAL, &settings) != 0) {
+        return;
+    }
+    settings.flags &= ~ASYNC_LOW_LATENCY;
+    io(fd, TIOCSSERIAL, &settings);
+}
+
+namespace {
+
 class TComOsPosix final : public TComOs {
 public:
     ~TComOsPosix() override { CloseDevice(); }
@@ -337,6 +368,7 @@ public:
             return TComOpenResult::Other;
         }
         Fd = fd;
+        LowLatency = RaiseLowLatency(fd);
         TimerFd = timer;
         Shared.WakeFd = wake;
         Shared.Mask = 0;
@@ -352,6 +384,8 @@ public:
         if (Fd < 0) {
             return;
         }
+        RestoreLowLatency(Fd, LowLatency);
+        LowLatency = {};
         // The exclusive mark belongs to the tty, not to this descriptor: lift it so the
         // next user is not refused while someone else still holds the device open.
         ::ioctl(Fd, TIOCNXCL);
@@ -693,7 +727,8 @@ private:
     }
 
     int Fd = -1;
-    int TimerFd = -1; // deadlines of the waits, while the device is open
+    TLowLatencyState LowLatency; // what Open changed in the driver's settings
+    int TimerFd = -1;            // deadlines of the waits, while the device is open
     TComTimeoutValues Timeouts;
     std::uint64_t CharNs = 0; // one character's time on the line at the applied settings
     TEventShared Shared;

@@ -1,0 +1,93 @@
+// The driver's low-latency mode, asked for at Open and put back at Close, over a recording
+// stand-in for the two serial-settings requests.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sys/ioctl.h>
+
+#include <string>
+#include <vector>
+
+#include "ComLowLatency.h"
+
+namespace {
+
+// The driver as the test sets it up, and what was asked of it.
+struct TFakeDriver {
+    bool HasSettings = true; // false: ENOTTY, as a pseudo-terminal answers
+    bool RefusesChange = false;
+    int Flags = 0;
+    std::vector<std::string> Calls;
+};
+TFakeDriver Driver;
+
+int FakeIoctl(int fd, unsigned long request, serial_struct* settings) {
+    EXPECT_EQ(fd, 7);
+    if (request == TIOCGSERIAL) {
+        Driver.Calls.push_back("get");
+        if (!Driver.HasSettings) {
+            errno = ENOTTY;
+            return -1;
+        }
+        *settings = {};
+        settings->flags = Driver.Flags;
+        settings->xmit_fifo_size = 64; // must come back unchanged
+        return 0;
+    }
+    EXPECT_EQ(request, static_cast<unsigned long>(TIOCSSERIAL));
+    EXPECT_EQ(settings->xmit_fifo_size, 64);
+    Driver.Calls.push_back("set " + std::to_string(settings->flags));
+    if (!Driver.HasSettings || Driver.RefusesChange) {
+        errno = Driver.HasSettings ? EPERM : ENOTTY;
+        return -1;
+    }
+    Driver.Flags = settings->flags;
+    return 0;
+}
+
+struct TCase {
+    const char* Name;
+    bool HasSettings;
+    bool RefusesChange;
+    int FlagsBefore;
+    std::vector<std::string> OpenCalls;
+    int FlagsWhileOpen;
+    std::vector<std::string> CloseCalls;
+};
+
+class LowLatency : public ::testing::TestWithParam<TCase> {};
+
+TEST_P(LowLatency, IsAskedForAtOpenAndPutBackAtClose) {
+    const TCase& c = GetParam();
+    Driver = {c.HasSettings, c.RefusesChange, c.FlagsBefore, {}};
+    const TLowLatencyState state = RaiseLowLatency(7, FakeIoctl);
+    EXPECT_EQ(Driver.Calls, c.OpenCalls);
+    EXPECT_EQ(Driver.Flags, c.FlagsWhileOpen);
+
+    Driver.Calls.clear();
+    Driver.Flags |= 0x1000; // another setting changed while the port was open stays
+    RestoreLowLatency(7, state, FakeIoctl);
+    EXPECT_EQ(Driver.Calls, c.CloseCalls);
+    if (c.HasSettings) {
+        EXPECT_EQ(Driver.Flags, c.FlagsBefore | 0x1000);
+    }
+}
+
+const int Low = ASYNC_LOW_LATENCY;
+const std::string SetLow = "set " + std::to_string(0x40 | Low);
+const std::string SetBack = "set " + std::to_string(0x40 | 0x1000);
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, LowLatency,
+    ::testing::Values(
+        // A USB serial driver: the flag is set while open and cleared again.
+        TCase{"UsbAdapter", true, false, 0x40, {"get", SetLow}, 0x40 | Low, {"get", SetBack}},
+        // Already set by the user (a udev rule): left alone, and still set afterwards.
+        TCase{"AlreadyLow", true, false, 0x40 | Low, {"get"}, 0x40 | Low, {}},
+        // A pseudo-terminal has no serial settings: one question, nothing to undo.
+        TCase{"PseudoTerminal", false, false, 0, {"get"}, 0, {}},
+        // A driver that refuses the change: nothing to undo either.
+        TCase{"Refused", true, true, 0x40, {"get", SetLow}, 0x40, {}}),
+    [](const ::testing::TestParamInfo<TCase>& p) { return std::string(p.param.Name); });
+
+} // namespace
