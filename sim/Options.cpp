@@ -133,6 +133,17 @@ ParsedOptions ParseSimOptions(int argc, char** argv) {
              options.NeverAccept = it == kinds.end() ? FaultKind::None : it->second;
              return it != kinds.end();
          }},
+        {"--adapter",
+         [&](std::string_view v) {
+             const std::map<std::string_view, AdapterKind> kinds = {
+                 {"plain", AdapterKind::Plain},
+                 {"ftdi", AdapterKind::Ftdi},
+                 {"cdc-acm", AdapterKind::CdcAcm}};
+             const auto it = kinds.find(v);
+             options.Adapter = it == kinds.end() ? AdapterKind::Plain : it->second;
+             return it != kinds.end();
+         }},
+        {"--latency-ms", intOption(options.FtdiLatencyMs, 1)},
         {"--flash-out", textOption(options.FlashOut)},
         {"--log-out", textOption(options.LogOut)},
     };
@@ -141,6 +152,7 @@ ParsedOptions ParseSimOptions(int argc, char** argv) {
         {"--noise", &options.Noise},
         {"--exit-after-reset", &options.ExitAfterReset},
         {"--whole-replies", &options.WholeReplies},
+        {"--low-latency", &options.LowLatency},
     };
 
     auto fail = [&](const std::string& message) {
@@ -202,6 +214,14 @@ Timing (the line itself is paced at the speed the host sets, 10 bits per byte):
   --reply-delay-ms N      extra time before every reply (default 0)
   --whole-replies         hand each reply over in one piece when its last byte would have
                           arrived (as a USB adapter does), not byte by byte
+
+USB serial adapter between the instrument and the host (what reaches the host, and when):
+  --adapter plain         each byte when its stop bit arrives (the default)
+  --adapter ftdi          62-byte packets; a packet goes when it is full or when the latency
+                          timer has run out since its first byte arrived
+  --latency-ms N          the FTDI latency timer (default 16)
+  --low-latency           the timer at 1 ms, as the driver's low-latency mode sets it
+  --adapter cdc-acm       64-byte packets on 1 ms USB frames: a byte goes at the next frame
 
 Faults:
   --no-answer             never reply, act on nothing

@@ -6,6 +6,10 @@
 
 enum class FaultKind { None, Erase, Write, Commit };
 
+// The USB serial adapter between the instrument and the host, as far as it delays what the
+// instrument sends (see the manual page for each model's rules).
+enum class AdapterKind { Plain, Ftdi, CdcAcm };
+
 struct SimOptions {
     // The bootloader as the identify and describe replies present it.
     int BlocksPerErase = 1;
@@ -26,6 +30,13 @@ struct SimOptions {
     // Replies handed over in one piece when their last byte would have arrived, as a USB
     // adapter hands over a short reply; otherwise byte by byte at the line's pace.
     bool WholeReplies = false;
+
+    // The adapter model: plain (byte by byte), ftdi (62-byte packets, a latency timer of
+    // FtdiLatencyMs, 1 ms with LowLatency as the driver's low-latency mode sets it), cdc-acm
+    // (64-byte packets on 1 ms USB frames).
+    AdapterKind Adapter = AdapterKind::Plain;
+    int FtdiLatencyMs = 16;
+    bool LowLatency = false;
 
     // Faults; 0 turns a counted fault off.
     bool NoAnswer = false;

@@ -112,6 +112,64 @@ void Simulator::HandleArrivals() {
     }
 }
 
+Simulator::Clock::time_point Simulator::DeliveredAt(Clock::time_point start,
+                                                    Clock::duration byteTime, std::size_t size,
+                                                    std::size_t k) const {
+    // Byte i's stop bit arrives at start + (i + 1) byte times.
+    const auto arrival = [&](std::size_t i) { return start + byteTime * static_cast<long>(i + 1); };
+    if (byteTime <= Clock::duration::zero() || size == 0) {
+        return start;
+    }
+    if (options_.WholeReplies) {
+        return arrival(size - 1);
+    }
+    switch (options_.Adapter) {
+    case AdapterKind::Plain:
+        return arrival(k);
+    case AdapterKind::Ftdi: {
+        // A packet collects from its first byte on and goes when it holds 62 bytes, or when
+        // the latency timer has run out since that first byte arrived.
+        const auto latency =
+            std::chrono::milliseconds(options_.LowLatency ? 1 : options_.FtdiLatencyMs);
+        constexpr std::size_t Packet = 62;
+        for (std::size_t first = 0;;) {
+            const auto deadline = arrival(first) + latency;
+            std::size_t end = first + 1;
+            while (end < size && end - first < Packet && arrival(end) <= deadline) {
+                ++end;
+            }
+            const auto sent = end - first == Packet ? arrival(end - 1) : deadline;
+            if (k < end) {
+                return sent;
+            }
+            first = end;
+        }
+    }
+    case AdapterKind::CdcAcm: {
+        // The adapter sends on the USB frames, every millisecond: a frame takes what has
+        // arrived since the one before, up to 64 bytes.
+        constexpr auto Frame = std::chrono::milliseconds(1);
+        constexpr std::size_t Packet = 64;
+        const auto frameAfter = [&](Clock::time_point t) {
+            const auto frames = (t - epoch_ + Frame - Clock::duration(1)) / Frame;
+            return epoch_ + Frame * frames;
+        };
+        for (std::size_t first = 0;;) {
+            const auto frame = frameAfter(arrival(first));
+            std::size_t end = first + 1;
+            while (end < size && end - first < Packet && arrival(end) <= frame) {
+                ++end;
+            }
+            if (k < end) {
+                return frame;
+            }
+            first = end;
+        }
+    }
+    }
+    return arrival(k);
+}
+
 void Simulator::Queue(Segment segment) {
     // In order of readiness; equal times keep their order (a noise burst before its reply).
     const auto at = std::upper_bound(
@@ -133,15 +191,12 @@ bool Simulator::Transmit(Clock::time_point now) {
             sent_ = 0;
             transcript_.Line(sendStart_, "TX", sending_->bytes, sending_->note);
         }
-        // Byte k is written when its stop bit would have arrived: start + (k + 1) byte times;
-        // with whole replies, every byte when the last one's would have.
-        std::size_t due = sending_->bytes.size();
-        if (sendByteTime_ > Clock::duration::zero()) {
-            due = std::min<std::size_t>(due, static_cast<std::size_t>(std::max<Clock::rep>(
-                                                 0, (now - sendStart_) / sendByteTime_)));
-            if (options_.WholeReplies && due < sending_->bytes.size()) {
-                due = 0;
-            }
+        // Byte k is written when it reaches the host: when its stop bit would have arrived,
+        // start + (k + 1) byte times, or later as the adapter model hands it on.
+        const std::size_t size = sending_->bytes.size();
+        std::size_t due = sent_;
+        while (due < size && DeliveredAt(sendStart_, sendByteTime_, size, due) <= now) {
+            ++due;
         }
         if (due > sent_) {
             const long n =
@@ -168,18 +223,13 @@ std::optional<Simulator::Clock::time_point> Simulator::NextWake(Clock::time_poin
         }
     };
     if (sending_ && !writeBlocked_) {
-        const std::size_t next = options_.WholeReplies ? sending_->bytes.size() : sent_ + 1;
-        consider(sendStart_ + sendByteTime_ * static_cast<long>(next));
+        consider(DeliveredAt(sendStart_, sendByteTime_, sending_->bytes.size(), sent_));
     } else if (!sending_ && !outgoing_.empty()) {
         // Nothing is written when a reply may start, only when its first byte (or all of
-        // it) would be through: one wake-up, not two.
+        // it) reaches the host: one wake-up, not two.
         const Segment& next = outgoing_.front();
-        const Clock::duration byteTime = ByteTime();
-        const std::size_t first = byteTime > Clock::duration::zero()
-                                      ? (options_.WholeReplies ? next.bytes.size() : 1)
-                                      : 0;
-        consider(
-            std::max(std::max(next.ready, txFree_) + byteTime * static_cast<long>(first), now));
+        consider(std::max(
+            DeliveredAt(std::max(next.ready, txFree_), ByteTime(), next.bytes.size(), 0), now));
     }
     return wake;
 }

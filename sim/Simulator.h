@@ -40,6 +40,10 @@ private:
     };
 
     Clock::duration ByteTime() const;
+    // When byte k of a segment of `size` bytes that starts on the wire at `start` reaches the
+    // host, through the adapter model.
+    Clock::time_point DeliveredAt(Clock::time_point start, Clock::duration byteTime,
+                                  std::size_t size, std::size_t k) const;
     void Receive(Clock::time_point now);
     void HandleArrivals();
     void Queue(Segment segment);
@@ -74,4 +78,5 @@ private:
     std::optional<Clock::time_point> exitAt_;
     long bytesReceived_ = 0;
     long bytesSent_ = 0;
+    Clock::time_point epoch_ = Clock::now(); // the USB frames of the cdc-acm model count from here
 };

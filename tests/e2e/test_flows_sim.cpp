@@ -386,6 +386,39 @@ TEST_F(FlowsOnSim, ALateInstrumentIsFollowedByLongerPauses) {
     EXPECT_EQ(Sim->Flash(), ImageBytes(State.FlashImage, 0, 96));
 }
 
+// A USB adapter whose latency timer (32 ms) outlasts every reply read: each reply comes
+// after its read has given up.  The write must count those failed tries and lengthen its
+// pauses until the replies fit, and never report a write that did not happen.
+TEST_F(FlowsOnSim, AnAdapterSlowerThanTheReadWindowCostsTriesAndPausesNotTheTruth) {
+    Start({"--geometry", "1,16,6", "--adapter", "ftdi", "--latency-ms", "32"});
+    Host.RealSleep = true;
+    State.FlashImage = PatternImage(96);
+    ButtonWriteClick(Ctx);
+    const auto frames = Frames();
+    if (Host.Messages == std::vector<std::string>{Completed}) {
+        const std::string prefix = "Автокалібровка: ";
+        ASSERT_EQ(Host.Calibration.rfind(prefix, 0), 0u) << Host.Calibration;
+        long erase = -1, write = -1, commit = -1;
+        ASSERT_EQ(std::sscanf(Host.Calibration.c_str() + prefix.size(), "%ld.%ld.%ld", &erase,
+                              &write, &commit),
+                  3);
+        // Each phase's first replies came too late: counted as failures, each lengthening
+        // that phase's pause.
+        EXPECT_GT(erase, 0);
+        EXPECT_GT(write, 0);
+        EXPECT_GT(commit, 0);
+        const long tries = static_cast<long>(Host.Memo.LineCount()) - 1;
+        EXPECT_EQ(tries, 6 * 3 + erase + write + commit);
+        EXPECT_EQ(Sim->Flash(), ImageBytes(State.FlashImage, 0, 96));
+        EXPECT_EQ(Count(frames, "g0101;"), 2);
+    } else {
+        // Given up: said so, and the instrument was not restarted as if flashed.
+        ASSERT_FALSE(Host.Messages.empty());
+        EXPECT_NE(Host.Messages.front(), Completed);
+        EXPECT_EQ(Count(frames, "g0101;"), 0);
+    }
+}
+
 TEST_F(FlowsOnSim, AnInstrumentThatNeverAcceptsStopsAtTheFourHundredthTry) {
     Start({"--geometry", "1,16,2", "--never-accept", "erase"});
     State.FlashImage = PatternImage(32);
