@@ -53,6 +53,9 @@ std::string Summary(const TSerialPortInfo& info) {
     if (!info.SerialNumber.empty()) {
         parts.push_back("serial number " + info.SerialNumber);
     }
+    if (info.LatencyTimerMs >= 0) {
+        parts.push_back("latency timer " + std::to_string(info.LatencyTimerMs) + " ms");
+    }
     std::string text;
     for (const std::string& part : parts) {
         text += (text.empty() ? "" : ", ") + part;
@@ -93,7 +96,9 @@ int RunPortList(bool json) {
                 .Add("group", p.Group)
                 .Add("mode", p.Mode)
                 .Add("reason", reason)
-                .Add("fix", fix);
+                .Add("fix", fix)
+                .Add("latency_timer_ms", p.LatencyTimerMs)
+                .Add("latency_advice", LatencyAdvice(p));
             std::printf("%s\n", o.Text().c_str());
             continue;
         }
@@ -120,6 +125,10 @@ int RunPortList(bool json) {
             if (!fix.empty()) {
                 std::printf("    %s\n", fix.c_str());
             }
+        }
+        const std::string latency = LatencyAdvice(p);
+        if (!latency.empty()) {
+            std::printf("    %s\n", latency.c_str());
         }
     }
     if (ports.empty() && !json) {

@@ -20,3 +20,8 @@ std::string UsbDescription(const TSerialPortInfo& info) {
 
 const char* const ReconnectDeviceFix =
     "Від'єднайте прилад і під'єднайте знову; якщо не допоможе, перезавантажте комп'ютер.";
+
+int LatencyCostSeconds(int ms) {
+    constexpr int Exchanges = 3 * 1024; // erase, write and commit of each 64-byte block
+    return (Exchanges * ms + 999) / 1000;
+}

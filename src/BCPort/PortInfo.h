@@ -28,6 +28,9 @@ struct TSerialPortInfo {
     std::string Interface;         // the USB interface's own name, where it has one
     std::string LinkTarget;        // where a link in /dev points (pseudo-terminals)
     std::vector<std::string> ById; // names in /dev/serial/by-id that point at the device
+    // The USB adapter's latency timer in milliseconds where its driver has one (FTDI), else
+    // -1: the adapter holds received bytes up to that long before passing them on.
+    int LatencyTimerMs = -1;
 
     TPortAccess Access = TPortAccess::Denied;
     std::string Group;       // the device's group name (or its number when it has no name)
@@ -80,6 +83,14 @@ std::string PortSummary(const TSerialPortInfo& info);
 // empty when it can be opened.
 std::string AccessReason(const TSerialPortInfo& info, const TPortUser& user);
 std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user);
+
+// In Ukrainian: what an adapter's latency timer above 1 ms costs a 64 KiB write and how to
+// lower it; empty when the timer is 1 ms or unknown.
+std::string LatencyAdvice(const TSerialPortInfo& info);
+
+// Each of a 64 KiB write's 3,072 exchanges may wait up to the timer for its reply: the
+// most a timer of `ms` adds to the write, in whole seconds.
+int LatencyCostSeconds(int ms);
 
 // The fix for a port whose device has gone away, the same on every system.
 extern const char* const ReconnectDeviceFix;

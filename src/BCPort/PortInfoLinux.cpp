@@ -224,6 +224,11 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
     if (Exists(entry + "/device")) {
         const std::string device = RealPath(entry + "/device");
         info.Driver = Basename(ReadLink(entry + "/device/driver"));
+        const std::string latency = Attribute(entry + "/device/latency_timer");
+        if (!latency.empty() && latency.find_first_not_of("0123456789") == std::string::npos &&
+            latency.size() < 4) {
+            info.LatencyTimerMs = std::stoi(latency);
+        }
         if (!device.empty()) {
             FillUsb(info, device);
         }
@@ -271,6 +276,9 @@ std::string PortSummary(const TSerialPortInfo& info) {
     }
     if (!info.SerialNumber.empty()) {
         parts.push_back("серійний номер " + info.SerialNumber);
+    }
+    if (info.LatencyTimerMs >= 0) {
+        parts.push_back("таймер затримки " + std::to_string(info.LatencyTimerMs) + " мс");
     }
     std::string text;
     for (const std::string& part : parts) {
@@ -326,4 +334,16 @@ std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user) {
         break;
     }
     return "Зверніться до адміністратора комп'ютера.";
+}
+
+std::string LatencyAdvice(const TSerialPortInfo& info) {
+    if (info.LatencyTimerMs <= 1) {
+        return {};
+    }
+    const std::string ms = std::to_string(info.LatencyTimerMs);
+    return "Таймер затримки адаптера " + ms + " мс може подовжити запис 64 КБ до " +
+           std::to_string(LatencyCostSeconds(info.LatencyTimerMs)) +
+           " с. Програма сама просить драйвер про малу затримку (1 мс) на час запису; щоб "
+           "так було завжди, додайте правило udev: ACTION==\"add\", SUBSYSTEM==\"usb-serial\", "
+           "DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\".";
 }

@@ -94,6 +94,10 @@ std::string PortSummary(const TSerialPortInfo& info) {
     if (!info.SerialNumber.empty()) {
         text += (text.empty() ? "" : ", ") + std::string("серійний номер ") + info.SerialNumber;
     }
+    if (info.LatencyTimerMs >= 0) {
+        text += (text.empty() ? "" : ", ") + std::string("таймер затримки ") +
+                std::to_string(info.LatencyTimerMs) + " мс";
+    }
     return text;
 }
 
@@ -119,4 +123,15 @@ std::string AccessFix(const TSerialPortInfo& info, const TPortUser&) {
         return "Закрийте програму, що тримає порт, або зверніться до адміністратора "
                "комп'ютера.";
     }
+}
+
+std::string LatencyAdvice(const TSerialPortInfo& info) {
+    if (info.LatencyTimerMs <= 1) {
+        return {};
+    }
+    return "Таймер затримки адаптера " + std::to_string(info.LatencyTimerMs) +
+           " мс може подовжити запис 64 КБ до " +
+           std::to_string(LatencyCostSeconds(info.LatencyTimerMs)) +
+           " с. Зменшіть його до 1 мс: Диспетчер пристроїв, властивості порту, «Параметри "
+           "порту», «Додатково», «Таймер затримки (мс)», потім під'єднайте адаптер знову.";
 }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "PortInfo.h"
 #include "PortListLinux.h"
@@ -108,6 +109,25 @@ TEST_F(PortTree, UsbSerialAdapterFacts) {
     EXPECT_EQ(info.Mode, "-rw-rw----");
     EXPECT_EQ(PortSummary(info),
               "драйвер ftdi_sio, FTDI FT232R USB UART (USB 0403:6001), серійний номер A12345");
+    EXPECT_EQ(info.LatencyTimerMs, -1); // this tree gives the adapter no latency timer
+    EXPECT_EQ(LatencyAdvice(info), "");
+}
+
+TEST_F(PortTree, AnFtdiLatencyTimerAboveOneMillisecondComesWithItsCostAndTheFix) {
+    const fs::path device = fs::path(Places.SysClassTty) / "ttyUSB0/device";
+    for (const auto& [written, ms, advised] :
+         {std::tuple{"16", 16, true}, {"1", 1, false}, {"garbage", -1, false}}) {
+        Write(device / "latency_timer", written);
+        const TSerialPortInfo info = Describe("ttyUSB0", User({}, {}));
+        EXPECT_EQ(info.LatencyTimerMs, ms) << written;
+        const std::string advice = LatencyAdvice(info);
+        EXPECT_EQ(!advice.empty(), advised) << written;
+        if (advised) {
+            EXPECT_NE(PortSummary(info).find("таймер затримки 16 мс"), std::string::npos);
+            EXPECT_NE(advice.find("до 50 с"), std::string::npos) << advice; // 3,072 x 16 ms
+            EXPECT_NE(advice.find("ATTR{latency_timer}=\"1\""), std::string::npos) << advice;
+        }
+    }
 }
 
 TEST_F(PortTree, CdcInterfaceAndOnboardUartFacts) {

@@ -121,6 +121,10 @@ std::string PortToolTip(const TSerialPortInfo& info, const TPortUser& user) {
     if (info.Access != TPortAccess::Allowed) {
         tip += "\nНемає доступу: " + AccessReason(info, user);
     }
+    const std::string latency = LatencyAdvice(info);
+    if (!latency.empty()) {
+        tip += "\n" + latency;
+    }
     return tip;
 }
 

@@ -137,6 +137,10 @@ void TPortDiagnosis::Refresh() {
             advice << FromUtf8(port.Name + ": " + AccessReason(port, User)) +
                           QStringLiteral("\n    Що зробити: ") + FromUtf8(AccessFix(port, User));
         }
+        const std::string latency = LatencyAdvice(port);
+        if (!latency.empty()) {
+            advice << FromUtf8(port.Name + ": " + latency);
+        }
     }
 
     if (!failure.isEmpty()) {
