@@ -11,6 +11,7 @@
 #include "BCPort.h"
 #include "Clock.h"
 #include "ComTestHelpers.h"
+#include "PortInfo.h"
 #include "PortList.h"
 #include "Sound.h"
 #include "WinTestPort.h"
@@ -80,6 +81,37 @@ TEST(WinPortList, SortsAsTextIgnoringCaseAndKeepsEqualNames) {
         }
     }
     EXPECT_EQ(ours, (std::vector<std::string>{"com3", "COM30", "COM30", "COM300"}));
+}
+
+// The FTDI driver keeps the adapter's latency timer in the device's registry key; the test
+// writes one for COM7 as the driver would, reads the port's facts, and removes it.
+TEST(WinPortInfo, AnFtdiLatencyTimerFromTheDevicesRegistryKey) {
+    const char* const device =
+        "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+TVX0001A";
+    const std::string parameters = std::string(device) + "\\0000\\Device Parameters";
+    for (const DWORD timer : {16u, 1u}) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, nullptr, 0,
+                                    KEY_WRITE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>("COM7"), 5);
+        ::RegSetValueExA(key, "LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timer),
+                         sizeof timer);
+        ::RegCloseKey(key);
+
+        const TSerialPortInfo info = DescribeSerialPort("COM7");
+        EXPECT_EQ(info.LatencyTimerMs, static_cast<int>(timer));
+        EXPECT_EQ(DescribeSerialPort("COM8").LatencyTimerMs, -1); // no FTDI key names it
+        const std::string advice = LatencyAdvice(info);
+        if (timer > 1) {
+            EXPECT_NE(advice.find("до 50 с"), std::string::npos) << advice;
+            EXPECT_NE(advice.find("Диспетчер пристроїв"), std::string::npos) << advice;
+        } else {
+            EXPECT_EQ(advice, "");
+        }
+    }
+    EXPECT_EQ(::RegDeleteTreeA(HKEY_LOCAL_MACHINE, device), ERROR_SUCCESS);
+    EXPECT_EQ(DescribeSerialPort("COM7").LatencyTimerMs, -1);
 }
 
 TEST(WinPlatform, ClockMovesForwardAndBeepTakesItsTime) {
