@@ -3,7 +3,9 @@
 // comparison.  Prints each run's time beside the line-rate bound (every byte that crossed
 // the line, both ways, at 10 bits per byte) and the ratio of three to one.
 //
-// Usage: bench_cli [KiB]    flash size per instrument, a multiple of 16; default 64
+// Usage: bench_cli [KiB] [simulator options...]
+//   KiB: flash size per instrument, a multiple of 16; default 64.  The simulator options
+//   (for example --adapter ftdi --low-latency) go to every simulated instrument.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -31,8 +33,12 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+std::vector<std::string> ExtraSimArgs;
+
 std::vector<std::string> SimArgs(int kib) {
-    return {"--geometry", "1,64," + std::to_string(kib * 16)};
+    std::vector<std::string> args = {"--geometry", "1,64," + std::to_string(kib * 16)};
+    args.insert(args.end(), ExtraSimArgs.begin(), ExtraSimArgs.end());
+    return args;
 }
 
 double Bound(const TSimProcess& sim) {
@@ -151,7 +157,11 @@ TFigures RunWindowFlows(int kib, const TProgramState& prepared) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int kib = argc > 1 ? std::atoi(argv[1]) : 64;
+    int first = 1;
+    const int kib = argc > 1 && argv[1][0] != '-' ? std::atoi(argv[first++]) : 64;
+    for (int i = first; i < argc; ++i) {
+        ExtraSimArgs.emplace_back(argv[i]);
+    }
     if (kib <= 0 || kib % 16 != 0 || kib > 16384) {
         std::printf("the size must be a positive multiple of 16 KiB\n");
         return 1;

@@ -8,7 +8,8 @@
 // time-out 1 ms, smThreadSync, no handler) and a window stand-in that sleeps for real and
 // shows nothing; like the window, it runs the event thread's deliveries whenever the flows
 // let it process pending input.
-// Usage: bench_flash [--whole-replies] [rate ...]
+// Usage: bench_flash [--whole-replies] [--adapter NAME [--latency-ms N] [--low-latency]]
+//                    [rate ...]
 //   rates from the baud-rate list; default 115200 9600.  --whole-replies: the simulator hands
 //   each reply over in one piece when its last byte would have arrived (as a USB adapter
 //   does), so its own wake-ups between the bytes of a reply cannot cut it.
@@ -221,8 +222,12 @@ int main(int argc, char** argv) {
     std::vector<int> rates;
     std::vector<std::string> simArgs;
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--whole-replies") {
-            simArgs.emplace_back(argv[i]);
+        const std::string_view arg = argv[i];
+        if (arg.rfind("--", 0) == 0) { // a simulator option, with its value where it has one
+            simArgs.emplace_back(arg);
+            if ((arg == "--adapter" || arg == "--latency-ms") && i + 1 < argc) {
+                simArgs.emplace_back(argv[++i]);
+            }
         } else {
             rates.push_back(std::atoi(argv[i]));
         }

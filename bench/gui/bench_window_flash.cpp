@@ -4,7 +4,7 @@
 // the line-rate bound and the floor of line and quiet interval, and what the exchanges took
 // beyond that floor; message boxes and sounds are recorded, not shown.
 //
-// Usage: bench_window_flash [--whole-replies]
+// Usage: bench_window_flash [simulator options: --whole-replies, --adapter NAME, ...]
 #include <QApplication>
 #include <QToolButton>
 
