@@ -256,6 +256,18 @@ std::string BuiltinImageBytes(std::size_t count) {
     return bytes;
 }
 
+// Prints and records a write's time beside its line-rate bound: every byte that crossed the
+// line at 115200, 10 bits each.
+void ReportWriteTime(const char* what, double seconds, const TSimProcess& sim) {
+    const double bound =
+        static_cast<double>(sim.SummaryCount("bytes received") + sim.SummaryCount("bytes sent")) *
+        10.0 / 115200.0;
+    std::printf("%s: %.1f s, line-rate bound %.1f s, ratio %.2fx\n", what, seconds, bound,
+                seconds / bound);
+    ::testing::Test::RecordProperty("seconds", std::to_string(seconds));
+    ::testing::Test::RecordProperty("ratio_to_line_rate_bound", std::to_string(seconds / bound));
+}
+
 TEST(Wine, FlashCommandWritesTheBuiltInFirmware) {
     TSimProcess sim(SimOptions()); // 64 KiB: 1024 units of one 64-byte block, reports 241003
     const auto start = std::chrono::steady_clock::now();
@@ -272,14 +284,7 @@ TEST(Wine, FlashCommandWritesTheBuiltInFirmware) {
     ASSERT_EQ(flash.size(), 65536u);
     EXPECT_TRUE(flash == BuiltinImageBytes(65536)) << "flash differs";
 
-    // Every byte that crossed the line at 115200, 10 bits each.
-    const double bound =
-        static_cast<double>(sim.SummaryCount("bytes received") + sim.SummaryCount("bytes sent")) *
-        10.0 / 115200.0;
-    std::printf("tarvex6-flash.exe under Wine: %.1f s, line-rate bound %.1f s, ratio %.2fx\n",
-                seconds, bound, seconds / bound);
-    RecordProperty("seconds", std::to_string(seconds));
-    RecordProperty("ratio_to_line_rate_bound", std::to_string(seconds / bound));
+    ReportWriteTime("tarvex6-flash.exe under Wine", seconds, sim);
 }
 
 TEST(Wine, WindowWritesTheBuiltInFirmware) {
@@ -301,13 +306,7 @@ TEST(Wine, WindowWritesTheBuiltInFirmware) {
     ASSERT_EQ(flash.size(), 65536u);
     EXPECT_TRUE(flash == BuiltinImageBytes(65536)) << "flash differs";
 
-    const double bound =
-        static_cast<double>(sim.SummaryCount("bytes received") + sim.SummaryCount("bytes sent")) *
-        10.0 / 115200.0;
-    std::printf("the window under Wine: %.1f s, line-rate bound %.1f s, ratio %.2fx\n", seconds,
-                bound, seconds / bound);
-    RecordProperty("seconds", std::to_string(seconds));
-    RecordProperty("ratio_to_line_rate_bound", std::to_string(seconds / bound));
+    ReportWriteTime("the window under Wine", seconds, sim);
 }
 
 TEST(Wine, InstallerInstallsAndUninstalls) {
