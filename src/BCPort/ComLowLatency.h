@@ -8,6 +8,10 @@
 
 #include <linux/serial.h>
 
+#include <memory>
+
+#include "ComOs.h"
+
 // The two serial-settings requests, TIOCGSERIAL and TIOCSSERIAL; a seam for the tests.
 using TSerialIoctl = int (*)(int fd, unsigned long request, serial_struct* settings);
 
@@ -25,3 +29,7 @@ TLowLatencyState RaiseLowLatency(int fd, TSerialIoctl io = SystemSerialIoctl);
 // Puts the flag back as it was before RaiseLowLatency, leaving every other setting as the
 // driver has it now.
 void RestoreLowLatency(int fd, const TLowLatencyState& state, TSerialIoctl io = SystemSerialIoctl);
+
+// The Linux layer with its serial-settings requests made through `serialIoctl`
+// (CreatePlatformComOs gives it SystemSerialIoctl).
+std::unique_ptr<TComOs> CreatePosixComOs(TSerialIoctl serialIoctl);

@@ -328,6 +328,7 @@ namespace {
 
 class TComOsPosix final : public TComOs {
 public:
+    explicit TComOsPosix(TSerialIoctl serialIoctl) : SerialIoctl(serialIoctl) {}
     ~TComOsPosix() override { CloseDevice(); }
 
     TComOpenResult OpenDevice(const std::string& port) override {
@@ -368,7 +369,7 @@ public:
             return TComOpenResult::Other;
         }
         Fd = fd;
-        LowLatency = RaiseLowLatency(fd);
+        LowLatency = RaiseLowLatency(fd, SerialIoctl);
         TimerFd = timer;
         Shared.WakeFd = wake;
         Shared.Mask = 0;
@@ -384,7 +385,7 @@ public:
         if (Fd < 0) {
             return;
         }
-        RestoreLowLatency(Fd, LowLatency);
+        RestoreLowLatency(Fd, LowLatency, SerialIoctl);
         LowLatency = {};
         // The exclusive mark belongs to the tty, not to this descriptor: lift it so the
         // next user is not refused while someone else still holds the device open.
@@ -727,6 +728,7 @@ private:
     }
 
     int Fd = -1;
+    TSerialIoctl SerialIoctl;
     TLowLatencyState LowLatency; // what Open changed in the driver's settings
     int TimerFd = -1;            // deadlines of the waits, while the device is open
     TComTimeoutValues Timeouts;
@@ -738,6 +740,10 @@ private:
 
 } // namespace
 
+std::unique_ptr<TComOs> CreatePosixComOs(TSerialIoctl serialIoctl) {
+    return std::make_unique<TComOsPosix>(serialIoctl);
+}
+
 std::unique_ptr<TComOs> CreatePlatformComOs() {
-    return std::make_unique<TComOsPosix>();
+    return CreatePosixComOs(SystemSerialIoctl);
 }

@@ -4,11 +4,15 @@
 
 #include <cerrno>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
+#include "BCPort.h"
 #include "ComLowLatency.h"
+#include "ComTestHelpers.h"
+#include "PtyPair.h"
 
 namespace {
 
@@ -89,5 +93,55 @@ INSTANTIATE_TEST_SUITE_P(
         // A driver that refuses the change: nothing to undo either.
         TCase{"Refused", true, true, 0x40, {"get", SetLow}, 0x40, {}}),
     [](const ::testing::TestParamInfo<TCase>& p) { return std::string(p.param.Name); });
+
+// The component's own Open and Close on a real device: a pseudo-terminal whose two requests
+// are answered as a USB serial driver would.  The requests must reach the descriptor that
+// Open opened, and Close (also the one the destructor runs) must give the flags back.
+dev_t PtyDevice = 0;
+int UsbFlags = 0;
+std::vector<std::string> UsbCalls;
+
+int UsbIoctl(int fd, unsigned long request, serial_struct* settings) {
+    struct stat st {};
+    EXPECT_EQ(::fstat(fd, &st), 0);
+    EXPECT_EQ(st.st_rdev, PtyDevice) << "not the open port's descriptor";
+    if (request == TIOCGSERIAL) {
+        UsbCalls.push_back("get");
+        *settings = {};
+        settings->flags = UsbFlags;
+        return 0;
+    }
+    UsbCalls.push_back("set " + std::to_string(settings->flags));
+    UsbFlags = settings->flags;
+    return 0;
+}
+
+TEST(LowLatencyPort, OpenAsksTheDeviceAndCloseGivesItBack) {
+    PtyPair pty;
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.SlavePath.c_str(), &st), 0);
+    PtyDevice = st.st_rdev;
+    UsbFlags = 0x40;
+    UsbCalls.clear();
+    {
+        TBComPort port(CreatePosixComOs(UsbIoctl));
+        port.SetPort(pty.SlavePath);
+        StoredSettings(port);
+        ASSERT_TRUE(port.Open());
+        EXPECT_EQ(UsbFlags, 0x40 | Low);
+        EXPECT_EQ(port.SendString("g0202;"), 6);
+        EXPECT_EQ(pty.Take(6), "g0202;");
+        ASSERT_TRUE(port.Close());
+        EXPECT_EQ(UsbFlags, 0x40);
+        EXPECT_EQ(UsbCalls, (std::vector<std::string>{"get", SetLow, "get", "set 64"}));
+
+        // Left open: the destructor's Close gives the flags back too.
+        UsbCalls.clear();
+        ASSERT_TRUE(port.Open());
+        EXPECT_EQ(UsbFlags, 0x40 | Low);
+    }
+    EXPECT_EQ(UsbFlags, 0x40);
+    EXPECT_EQ(UsbCalls, (std::vector<std::string>{"get", SetLow, "get", "set 64"}));
+}
 
 } // namespace
