@@ -21,7 +21,15 @@ std::string UsbDescription(const TSerialPortInfo& info) {
 const char* const ReconnectDeviceFix =
     "Від'єднайте прилад і під'єднайте знову; якщо не допоможе, перезавантажте комп'ютер.";
 
-int LatencyCostSeconds(int ms) {
-    constexpr int Exchanges = 3 * 1024; // erase, write and commit of each 64-byte block
-    return (Exchanges * ms + 999) / 1000;
+std::string LatencyAdvice(const TSerialPortInfo& info) {
+    if (info.LatencyTimerMs <= 1) {
+        return {};
+    }
+    // Each of a 64 KiB write's 3,072 exchanges (erase, write and commit of each 64-byte
+    // block) may wait up to the timer for its reply.
+    constexpr int Exchanges = 3 * 1024;
+    const int seconds = (Exchanges * info.LatencyTimerMs + 999) / 1000;
+    return "Таймер затримки адаптера " + std::to_string(info.LatencyTimerMs) +
+           " мс може подовжити запис 64 КБ до " + std::to_string(seconds) + " с. " +
+           LowerLatencyFix;
 }

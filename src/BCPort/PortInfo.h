@@ -88,9 +88,8 @@ std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user);
 // lower it; empty when the timer is 1 ms or unknown.
 std::string LatencyAdvice(const TSerialPortInfo& info);
 
-// Each of a 64 KiB write's 3,072 exchanges may wait up to the timer for its reply: the
-// most a timer of `ms` adds to the write, in whole seconds.
-int LatencyCostSeconds(int ms);
+// How to lower an adapter's latency timer on this system.
+extern const char* const LowerLatencyFix;
 
 // The fix for a port whose device has gone away, the same on every system.
 extern const char* const ReconnectDeviceFix;

@@ -336,14 +336,7 @@ std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user) {
     return "Зверніться до адміністратора комп'ютера.";
 }
 
-std::string LatencyAdvice(const TSerialPortInfo& info) {
-    if (info.LatencyTimerMs <= 1) {
-        return {};
-    }
-    const std::string ms = std::to_string(info.LatencyTimerMs);
-    return "Таймер затримки адаптера " + ms + " мс може подовжити запис 64 КБ до " +
-           std::to_string(LatencyCostSeconds(info.LatencyTimerMs)) +
-           " с. Програма сама просить драйвер про малу затримку (1 мс) на час запису; щоб "
-           "так було завжди, додайте правило udev: ACTION==\"add\", SUBSYSTEM==\"usb-serial\", "
-           "DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\".";
-}
+const char* const LowerLatencyFix =
+    "Програма сама просить драйвер про малу затримку (1 мс) на час запису; щоб так було "
+    "завжди, додайте правило udev: ACTION==\"add\", SUBSYSTEM==\"usb-serial\", "
+    "DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\".";

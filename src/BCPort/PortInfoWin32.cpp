@@ -191,13 +191,6 @@ std::string AccessFix(const TSerialPortInfo& info, const TPortUser&) {
     }
 }
 
-std::string LatencyAdvice(const TSerialPortInfo& info) {
-    if (info.LatencyTimerMs <= 1) {
-        return {};
-    }
-    return "Таймер затримки адаптера " + std::to_string(info.LatencyTimerMs) +
-           " мс може подовжити запис 64 КБ до " +
-           std::to_string(LatencyCostSeconds(info.LatencyTimerMs)) +
-           " с. Зменшіть його до 1 мс: Диспетчер пристроїв, властивості порту, «Параметри "
-           "порту», «Додатково», «Таймер затримки (мс)», потім під'єднайте адаптер знову.";
-}
+const char* const LowerLatencyFix =
+    "Зменшіть його до 1 мс: Диспетчер пристроїв, властивості порту, «Параметри порту», "
+    "«Додатково», «Таймер затримки (мс)», потім під'єднайте адаптер знову.";

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "CompletionMessage.h"
 #include "Protocol.h"
 #include "SimProcess.h"
 #include "WindowFixture.h"
@@ -85,12 +86,8 @@ TEST_F(WindowOnSim, FlashesTheBuiltInFirmwareIntoA64KiBInstrument) {
     const auto messages = Recorder.Texts(TKind::Message);
     ASSERT_EQ(messages.size(), 1u);
     // The time of day is read twice; only its place in the texts is fixed.
-    const std::string lead = "                                         Мікропрограма успішно "
-                             "завантажена в ";
-    const std::string tail = "\r\nПісля запису необхідно провести процедуру встановлення "
-                             "початкових установок (при наявності)\r\n                  Після "
-                             "запису необхідно провести встановлення конфігурації (при "
-                             "наявності)";
+    const std::string& lead = CompletionLead;
+    const std::string& tail = CompletionTail;
     ASSERT_EQ(messages[0].rfind(lead, 0), 0u) << messages[0];
     ASSERT_GT(messages[0].size(), lead.size() + tail.size());
     EXPECT_EQ(messages[0].substr(messages[0].size() - tail.size()), tail);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "CompletionMessage.h"
 #include "Feedback.h"
 #include "MainForm.h"
 
@@ -80,23 +81,10 @@ TEST(WinWindow, WritesTheBuiltInFirmwareThroughTheComPort) {
 
     ASSERT_EQ(reader.Texts.size(), 1u) << (reader.Texts.empty() ? "" : reader.Texts[0]);
     const std::string& message = reader.Texts[0];
-    const std::string lead = "                                         Мікропрограма успішно "
-                             "завантажена в ";
-    const std::string tail = "\r\nПісля запису необхідно провести процедуру встановлення "
-                             "початкових установок (при наявності)\r\n                  Після "
-                             "запису необхідно провести встановлення конфігурації (при "
-                             "наявності)";
+    const std::string& lead = CompletionLead;
     // The box shows the text with its line breaks as the toolkit keeps them.
-    std::string expectedTail = tail;
-    for (std::size_t at = expectedTail.find("\r\n"); at != std::string::npos;
-         at = expectedTail.find("\r\n", at)) {
-        expectedTail.erase(at, 1);
-    }
-    std::string shown = message;
-    for (std::size_t at = shown.find("\r\n"); at != std::string::npos;
-         at = shown.find("\r\n", at)) {
-        shown.erase(at, 1);
-    }
+    const std::string expectedTail = WithLineFeeds(CompletionTail);
+    const std::string shown = WithLineFeeds(message);
     ASSERT_EQ(shown.rfind(lead, 0), 0u) << message;
     ASSERT_GT(shown.size(), lead.size() + expectedTail.size()) << message;
     EXPECT_EQ(shown.substr(shown.size() - expectedTail.size()), expectedTail) << message;
