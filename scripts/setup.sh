@@ -4,7 +4,7 @@ set -euo pipefail
 
 PACKAGES=(cmake ninja-build g++ ccache pkg-config python3
           qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libjpeg-dev zlib1g-dev libcanberra-dev libasound2-dev
+          libjpeg-dev zlib1g-dev libcanberra-dev libasound2-dev libfontconfig-dev
           srecord clang libclang-rt-14-dev xvfb xauth
           dpkg-dev file lintian desktop-file-utils appstream)
 

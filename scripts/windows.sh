@@ -23,7 +23,8 @@ started=$SECONDS
 PACKAGES=(cmake ninja-build g++ ccache googletest locales g++-mingw-w64-x86-64-posix wine wine64
           libz-mingw-w64-dev nsis xvfb xauth fonts-wine
           # the Linux side draws the icon with the window's own picture code
-          pkg-config qt6-base-dev libgl-dev libjpeg-dev zlib1g-dev libcanberra-dev libasound2-dev)
+          pkg-config qt6-base-dev libgl-dev libjpeg-dev zlib1g-dev libcanberra-dev libasound2-dev
+          libfontconfig-dev)
 "$root/scripts/install-packages.sh" "${PACKAGES[@]}"
 
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"

@@ -4,6 +4,7 @@
 // can implement them on a terminal.  Everything runs on the user-interface thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -54,6 +55,13 @@ public:
     // The same, never skipped: used right before the flows look at a command's flag, so a
     // Ctrl+Del waiting in the queue is seen at that check and not one unit later.
     virtual void ProcessAllPendingInput() { ProcessPendingInput(); }
+    // Counts up to `calls` of the coming ProcessPendingInput calls as made, as many as the
+    // window knows would skip their pass; returns how many it counted.  For a loop whose
+    // steps change nothing else, so that those steps cost nothing.
+    virtual std::size_t SkipIdlePendingInput(std::size_t calls) {
+        (void)calls;
+        return 0;
+    }
     virtual void BringToFront() = 0;
 
     // The plain message box: returns when the user has closed it.

@@ -129,6 +129,27 @@ TEST(BuildFlashImage, FillStepsTheGaugeToItsMaximum) {
     EXPECT_EQ(state.FlashImage, std::string(FlashImageChars, 'F'));
 }
 
+TEST(BuildFlashImage, FullGaugeStepsPassAtOnceWhereTheWindowWouldSkipThem) {
+    TFakeHost host;
+    host.IdleCallsPerAsk = 999;
+    TProgramState state;
+    host.Terminal.SetText(Lines({Record(0, 0x10, {0x12, 0x34}), Eof}));
+    int beforeFull = 0;
+    host.OnPendingInput = [&] {
+        beforeFull += host.Gauge.MaxValue() == 60000 && host.Gauge.Progress() < 60000;
+    };
+    ASSERT_TRUE(BuildFlashImage(host, state));
+    // Every step up to a full gauge is its own; after that the window's idle calls are
+    // counted as made, and all million steps happen.
+    EXPECT_EQ(beforeFull, 60000);
+    EXPECT_GT(host.SkippedPendingInputs, 900'000u);
+    EXPECT_EQ(static_cast<std::size_t>(host.PendingInputCalls) + host.SkippedPendingInputs,
+              1'000'000u + 2);
+    std::string expected(FlashImageChars, 'F');
+    expected.replace(2 * 0x10, 4, "1234");
+    EXPECT_EQ(state.FlashImage, expected);
+}
+
 TEST(BuildFlashImage, PlacementTable) {
     using P = std::vector<std::pair<std::int64_t, std::string>>;
     struct Case {

@@ -1,6 +1,7 @@
 // A recording stand-in for the main window, for tests of the flows.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -38,6 +39,10 @@ public:
     // Set: ProcessPendingInput handles nothing, as the window's pass does when it comes
     // within its interval of the previous one; only ProcessAllPendingInput handles input.
     bool SkipThrottledPasses = false;
+    // How many of the coming pending-input calls SkipIdlePendingInput takes at each ask, as
+    // a window does between two looks at its clock; 0: every call is made.
+    std::size_t IdleCallsPerAsk = 0;
+    std::size_t SkippedPendingInputs = 0;
     // Runs at every pending-input point; a test injects key commands here.
     std::function<void()> OnPendingInput;
     // Runs when a message box is shown, after it was recorded.
@@ -68,6 +73,11 @@ public:
         if (!SkipThrottledPasses) {
             ProcessAllPendingInput();
         }
+    }
+    std::size_t SkipIdlePendingInput(std::size_t calls) override {
+        const std::size_t skipped = std::min(calls, IdleCallsPerAsk);
+        SkippedPendingInputs += skipped;
+        return skipped;
     }
     void ProcessAllPendingInput() override {
         ++PendingInputCalls;

@@ -68,8 +68,11 @@ private:
     std::function<void()> OnClick;
 };
 
+// Names a control and gives it the form's font from the start: sizes taken from its text
+// then use the font it is shown in, and the desktop's font is never loaded for it.
 template <class W> W* Named(W* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
+    widget->setFont(FormFont());
     return widget;
 }
 
@@ -595,6 +598,12 @@ void TMainForm::ProcessPendingInput() {
         return;
     }
     ProcessAllPendingInput();
+}
+
+std::size_t TMainForm::SkipIdlePendingInput(std::size_t calls) {
+    const std::size_t skipped = std::min(calls, static_cast<std::size_t>(ClockReadsToSkip));
+    ClockReadsToSkip -= static_cast<int>(skipped);
+    return skipped;
 }
 
 void TMainForm::ProcessAllPendingInput() {

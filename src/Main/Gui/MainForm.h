@@ -97,6 +97,7 @@ public:
     int BaudRateIndex() override;
     void ProcessPendingInput() override;
     void ProcessAllPendingInput() override;
+    std::size_t SkipIdlePendingInput(std::size_t calls) override;
     void BringToFront() override;
     void ShowMessage(const std::string& text) override;
     void MessageBeep(unsigned type) override;
