@@ -340,15 +340,13 @@ TEST_F(WindowTest, PendingInputIsCheapAndStillHandledDuringALongRun) {
     Help().hide();
     QCoreApplication::postEvent(&Form(),
                                 new QKeyEvent(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier));
-    std::size_t skipped = 0;
     timer.restart();
     while (!Help().isVisible() && timer.elapsed() < 5000) {
         Form().ProcessPendingInput();
-        skipped += Form().SkipIdlePendingInput(1'000'000);
+        Form().SkipIdlePendingInput(1'000'000);
     }
     EXPECT_TRUE(Help().isVisible());
     EXPECT_LT(timer.elapsed(), 500);
-    EXPECT_GT(skipped, 0u);
 }
 
 TEST_F(WindowTest, LongTimeTextHasSecondsAndNoTimeZone) {
