@@ -41,7 +41,8 @@ std::map<std::int64_t, std::string> ExpectedBytes(const TTextArea& text) {
             break;
         }
         if (line[8] == '2' || line[8] == '4') {
-            base = HexFieldToInt(line.substr(9, 4)) * (line[8] == '2' ? 16 : 65536);
+            base = static_cast<std::int64_t>(HexFieldToInt(line.substr(9, 4))) *
+                   (line[8] == '2' ? 16 : 65536);
         } else if (line[8] == '0') {
             const std::int64_t n = HexFieldToInt(line.substr(1, 2));
             const std::int64_t a = HexFieldToInt(line.substr(3, 4));

@@ -6,6 +6,8 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${1:-$here/../build/fuzz}"
 seconds="${2:-60}"
+mkdir -p "$build"
+build="$(cd "$build" && pwd)" # the run below changes into it
 
 command -v clang++ >/dev/null || { echo "clang++ not found: fuzzing skipped"; exit 77; }
 launcher=()
