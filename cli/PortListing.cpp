@@ -33,35 +33,18 @@ const char* AccessKey(TPortAccess access) {
 }
 
 // What the port is, with the command line's English labels; the window shows the same
-// facts with Ukrainian ones (PortSummary).
-std::string Summary(const TSerialPortInfo& info) {
-    std::vector<std::string> parts;
-    if (info.Driver == "pseudo-terminal") {
-        parts.push_back("pseudo-terminal" +
-                        (info.LinkTarget.empty() ? std::string() : " " + info.LinkTarget));
-    } else if (!info.Driver.empty()) {
+// facts with Ukrainian ones.
+const TPortSummaryLabels EnglishPortLabels = {
+    .PseudoTerminal = "pseudo-terminal",
 #ifdef _WIN32
-        parts.push_back("device " + info.Driver); // the system's device name, not a driver
+    .Driver = "device", // the system's device name, not a driver
 #else
-        parts.push_back("driver " + info.Driver);
+    .Driver = "driver",
 #endif
-    }
-    const std::string usb = UsbDescription(info);
-    if (!usb.empty()) {
-        parts.push_back(usb);
-    }
-    if (!info.SerialNumber.empty()) {
-        parts.push_back("serial number " + info.SerialNumber);
-    }
-    if (info.LatencyTimerMs >= 0) {
-        parts.push_back("latency timer " + std::to_string(info.LatencyTimerMs) + " ms");
-    }
-    std::string text;
-    for (const std::string& part : parts) {
-        text += (text.empty() ? "" : ", ") + part;
-    }
-    return text;
-}
+    .SerialNumber = "serial number",
+    .LatencyTimer = "latency timer",
+    .Milliseconds = "ms",
+};
 
 } // namespace
 
@@ -102,7 +85,7 @@ int RunPortList(bool json) {
             std::printf("%s\n", o.Text().c_str());
             continue;
         }
-        const std::string summary = Summary(p);
+        const std::string summary = PortSummary(p, EnglishPortLabels);
         std::printf("%s  %s\n", p.Name.c_str(), p.DevicePath.c_str());
         if (!summary.empty()) {
             std::printf("    %s\n", summary.c_str());

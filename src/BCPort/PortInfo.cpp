@@ -1,6 +1,8 @@
 // The parts of the port facts that read the same on every system.
 #include "PortInfo.h"
 
+#include <vector>
+
 std::string UsbDescription(const TSerialPortInfo& info) {
     std::string usb = info.Manufacturer;
     if (!info.Product.empty()) {
@@ -16,6 +18,32 @@ std::string UsbDescription(const TSerialPortInfo& info) {
         usb = usb.empty() ? "USB " + ids : usb + " (USB " + ids + ")";
     }
     return usb;
+}
+
+std::string PortSummary(const TSerialPortInfo& info, const TPortSummaryLabels& labels) {
+    std::vector<std::string> parts;
+    if (info.Driver == "pseudo-terminal") {
+        parts.push_back(labels.PseudoTerminal +
+                        (info.LinkTarget.empty() ? std::string() : " " + info.LinkTarget));
+    } else if (!info.Driver.empty()) {
+        parts.push_back(labels.Driver + (" " + info.Driver));
+    }
+    const std::string usb = UsbDescription(info);
+    if (!usb.empty()) {
+        parts.push_back(usb);
+    }
+    if (!info.SerialNumber.empty()) {
+        parts.push_back(labels.SerialNumber + (" " + info.SerialNumber));
+    }
+    if (info.LatencyTimerMs >= 0) {
+        parts.push_back(labels.LatencyTimer + (" " + std::to_string(info.LatencyTimerMs)) + " " +
+                        labels.Milliseconds);
+    }
+    std::string text;
+    for (const std::string& part : parts) {
+        text += (text.empty() ? "" : ", ") + part;
+    }
+    return text;
 }
 
 const char* const ReconnectDeviceFix =

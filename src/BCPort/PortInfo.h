@@ -75,9 +75,22 @@ std::string UsbDescription(const TSerialPortInfo& info);
 // A group's name, or its number when the group database has no name for it.
 std::string GroupNameOf(std::uint32_t gid);
 
-// One line saying what the port is, e.g. "ftdi_sio, FTDI FT232R USB UART, s/n A12345";
-// empty when nothing is known.
-std::string PortSummary(const TSerialPortInfo& info);
+// The labels of a port summary, in the window's Ukrainian or the command line's English.
+struct TPortSummaryLabels {
+    const char* PseudoTerminal;
+    const char* Driver; // before TSerialPortInfo::Driver, which names a device on Windows
+    const char* SerialNumber;
+    const char* LatencyTimer;
+    const char* Milliseconds;
+};
+
+// The window's labels on this system.
+extern const TPortSummaryLabels UkrainianPortLabels;
+
+// One line saying what the port is, e.g. "драйвер ftdi_sio, FTDI FT232R USB UART (USB
+// 0403:6001), серійний номер A12345"; empty when nothing is known.
+std::string PortSummary(const TSerialPortInfo& info,
+                        const TPortSummaryLabels& labels = UkrainianPortLabels);
 
 // In Ukrainian, for the user: why the port cannot be opened and what to do about it; both
 // empty when it can be opened.

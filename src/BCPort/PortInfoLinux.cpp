@@ -262,30 +262,13 @@ std::string GroupNameOf(gid_t gid) {
     return GroupName(gid);
 }
 
-std::string PortSummary(const TSerialPortInfo& info) {
-    std::vector<std::string> parts;
-    if (info.Driver == "pseudo-terminal") {
-        parts.push_back("псевдотермінал" +
-                        (info.LinkTarget.empty() ? std::string() : " " + info.LinkTarget));
-    } else if (!info.Driver.empty()) {
-        parts.push_back("драйвер " + info.Driver);
-    }
-    const std::string usb = UsbDescription(info);
-    if (!usb.empty()) {
-        parts.push_back(usb);
-    }
-    if (!info.SerialNumber.empty()) {
-        parts.push_back("серійний номер " + info.SerialNumber);
-    }
-    if (info.LatencyTimerMs >= 0) {
-        parts.push_back("таймер затримки " + std::to_string(info.LatencyTimerMs) + " мс");
-    }
-    std::string text;
-    for (const std::string& part : parts) {
-        text += (text.empty() ? "" : ", ") + part;
-    }
-    return text;
-}
+const TPortSummaryLabels UkrainianPortLabels = {
+    .PseudoTerminal = "псевдотермінал",
+    .Driver = "драйвер",
+    .SerialNumber = "серійний номер",
+    .LatencyTimer = "таймер затримки",
+    .Milliseconds = "мс",
+};
 
 std::string AccessReason(const TSerialPortInfo& info, const TPortUser& user) {
     const std::string who = user.Name.empty() ? "цей користувач" : "користувач " + user.Name;

@@ -151,21 +151,14 @@ std::string GroupNameOf(std::uint32_t gid) {
     return std::to_string(gid); // Windows grants ports to users, not to groups
 }
 
-std::string PortSummary(const TSerialPortInfo& info) {
-    std::string text = info.Driver.empty() ? std::string() : "пристрій " + info.Driver;
-    const std::string usb = UsbDescription(info);
-    if (!usb.empty()) {
-        text += (text.empty() ? "" : ", ") + usb;
-    }
-    if (!info.SerialNumber.empty()) {
-        text += (text.empty() ? "" : ", ") + std::string("серійний номер ") + info.SerialNumber;
-    }
-    if (info.LatencyTimerMs >= 0) {
-        text += (text.empty() ? "" : ", ") + std::string("таймер затримки ") +
-                std::to_string(info.LatencyTimerMs) + " мс";
-    }
-    return text;
-}
+// Windows names the port's device, not its driver.
+const TPortSummaryLabels UkrainianPortLabels = {
+    .PseudoTerminal = "псевдотермінал",
+    .Driver = "пристрій",
+    .SerialNumber = "серійний номер",
+    .LatencyTimer = "таймер затримки",
+    .Milliseconds = "мс",
+};
 
 std::string AccessReason(const TSerialPortInfo& info, const TPortUser&) {
     switch (info.Access) {
