@@ -9,7 +9,8 @@
 int main(int argc, char** argv) {
     // The program takes no command line: only the program name reaches the toolkit.
     int toolkitArgc = argc > 0 ? 1 : 0;
-    Platform::TFontPreload fonts; // while the toolkit connects to the display
+    Platform::ApplyEnvironmentLocale(); // before the font loader's thread exists
+    Platform::TFontPreload fonts;       // while the toolkit connects to the display
     QApplication application(toolkitArgc, argv);
     fonts.Wait();
     TFeedback::SetApplicationTitle(InitialApplicationTitle);

@@ -68,6 +68,7 @@ int RunChild(int argc, char** argv, bool flasher) {
     // As the program's entry does; a bare window has no text and needs no fonts.
     std::optional<Platform::TFontPreload> fonts;
     if (flasher) {
+        Platform::ApplyEnvironmentLocale();
         fonts.emplace();
     }
     QApplication application(toolkitArgc, argv);
