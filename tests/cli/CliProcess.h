@@ -33,6 +33,8 @@ public:
     std::optional<std::string> NextLine(std::chrono::milliseconds limit);
     // Ctrl+C.
     void Interrupt();
+    // As a power cut or the task manager ends it: at once, with no chance to tidy up.
+    void Kill();
     // Waits up to `limit` for the end; kills the command after that.
     TCliRun Wait(std::chrono::milliseconds limit);
 
