@@ -4,13 +4,14 @@ bool TPositionMachine::On(TPositionEvent event) {
     const TPositionState before = State_;
     switch (event) {
     case TPositionEvent::PortMissing:
-        // Gone with its port: whoever is connected next is a new unit.
+    case TPositionEvent::PortLost:
+        // Gone with its port (a port that fails while open has lost its device): whoever is
+        // connected next is a new unit, also when its port comes back under the same name.
         if (State_ != TPositionState::Writing) {
             State_ = TPositionState::Waiting;
         }
         break;
     case TPositionEvent::PortUnusable:
-    case TPositionEvent::PortLost:
         // A unit with its record stays recorded until its port has gone or it stops
         // answering: a port that only fails to open says neither.
         if (State_ == TPositionState::Probing) {

@@ -16,7 +16,7 @@ enum class TPositionEvent {
     PortOpened,   // opened for probing
     Answered,     // a probe was answered by a bootloader (identify reply code 82)
     Unanswered,   // a probe had no such answer
-    PortLost,     // the port failed while probing (the adapter was pulled)
+    PortLost,     // the port failed while open: its device has gone (the adapter was pulled)
     UnitRecorded, // the flash ended and its record was written
 };
 
