@@ -33,8 +33,9 @@ constexpr auto WaitInterval = 250ms;
 // found within a second of answering, and a running instrument hears at most one burst of
 // wake-ups a second.
 constexpr auto ProbeInterval = 1000ms;
-// Sleeps are cut into steps this long so that a stop is seen soon.
-constexpr auto StopCheck = 50ms;
+// Sleeps are cut into steps this long so that a stop is seen soon; a waiting station wakes
+// no more often than it looks for its ports.
+constexpr auto StopCheck = WaitInterval;
 
 // Said of a unit that was left in its bootloader.
 constexpr const char* ConnectAgain =
