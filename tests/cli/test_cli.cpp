@@ -682,6 +682,35 @@ TEST(Station, APulledUnitGivesAFailedRecordAndAKillLeavesOnlyWholeRecords) {
     EXPECT_TRUE(Contains(rows[1], ",serial-error,6,")) << rows[1];
 }
 
+TEST(Station, ABusyPortIsReportedOnceAndTakenWhenItIsFree) {
+    TSimProcess unit({"--geometry", "1,64,4"});
+    // The first station flashes the unit and keeps its port open while the unit stays.
+    TCliProcess first({"--station", "--quiet", "--json", unit.PtyPath()});
+    ASSERT_TRUE(NextEvent(first, IsState("present")));
+    TCliProcess second({"--station", "--quiet", "--json", unit.PtyPath()});
+    const auto busy = NextEvent(second, [](const TJson& e) {
+        return e["event"].String == "position" && e["state"].String == "waiting" &&
+               !e["note"].String.empty();
+    });
+    ASSERT_TRUE(busy);
+    EXPECT_EQ((*busy)["state"].String, "waiting");
+    EXPECT_EQ((*busy)["note"].String, "Порт зайнятий іншою програмою");
+    first.Interrupt();
+    EXPECT_EQ(first.Wait(60s).ExitCode, 0);
+    // Free again: the second station, which kept looking, has a unit of its own.
+    ASSERT_TRUE(NextEvent(second, IsEvent("unit")));
+    second.Interrupt();
+    const TCliRun run = second.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    // Said once, though the port was tried four times a second.
+    long said = 0;
+    for (const auto& e : JsonLines(run.Out)) {
+        said +=
+            e["event"].String == "position" && e["note"].String == "Порт зайнятий іншою програмою";
+    }
+    EXPECT_EQ(said, 1);
+}
+
 TEST(Station, BadInputIsRefusedBeforeAnyPortIsOpened) {
     TTempDir dir;
     TSimProcess sim({});
