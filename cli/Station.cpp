@@ -182,6 +182,9 @@ private:
                 Nap(ProbeInterval - (Clock::now() - began));
                 continue;
             }
+            if (Stopped()) {
+                break; // a unit that answers as the station stops is left as it is
+            }
             probe.Close(); // the flash opens the port itself, as a plain write does
             apply(TPositionEvent::Answered);
             note = FlashUnit(index, position, port);
