@@ -711,6 +711,39 @@ TEST(Station, ABusyPortIsReportedOnceAndTakenWhenItIsFree) {
     EXPECT_EQ(said, 1);
 }
 
+TEST(Station, OnATerminalEachPositionKeepsALineAboveTheCounts) {
+    TTempDir dir;
+    const std::string first = dir.Path + "/bench-1", second = dir.Path + "/bench-2";
+    TCliProcess station({"--station", "--quiet", first, second}, true);
+    {
+        TSimProcess unit({"--link", second, "--geometry", "1,64,4", "--exit-after-reset"});
+        bool recorded = false;
+        while (const auto line = station.NextLine(120s)) {
+            if (Contains(*line, second + "  flashed: 0.2 KiB")) {
+                recorded = true;
+                break;
+            }
+        }
+        ASSERT_TRUE(recorded);
+        ASSERT_TRUE(unit.WaitForExit(60s));
+    }
+    station.Interrupt();
+    const TCliRun run = station.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, "\x1b[2K")) << "not redrawn in place";
+    // The unit's record and messages scrolled above; the live block stayed at the bottom.
+    const auto rows = Screen(run.Out);
+    ASSERT_GE(rows.size(), 5u) << run.Out;
+    const std::size_t n = rows.size();
+    EXPECT_EQ(rows[n - 4], first + "  waiting for the port");
+    EXPECT_EQ(rows[n - 3].rfind(second + "  ", 0), 0u) << rows[n - 3];
+    EXPECT_EQ(rows[n - 2], "flashed 1  refused 0  failed 0");
+    EXPECT_EQ(rows[n - 1], "Station stopped: flashed 1  refused 0  failed 0 (exit 0)");
+    EXPECT_TRUE(std::regex_search(rows[0], IsoTime)) << rows[0];
+    EXPECT_TRUE(Contains(rows[0], second + "  flashed: 0.2 KiB in ")) << rows[0];
+    EXPECT_TRUE(Contains(rows[1], "Мікропрограма успішно завантажена в ")) << rows[1];
+}
+
 TEST(Station, BadInputIsRefusedBeforeAnyPortIsOpened) {
     TTempDir dir;
     TSimProcess sim({});
