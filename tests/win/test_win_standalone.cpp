@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "BCPort.h"
 #include "Clock.h"
@@ -112,6 +113,40 @@ TEST(WinPortInfo, AnFtdiLatencyTimerFromTheDevicesRegistryKey) {
     }
     EXPECT_EQ(::RegDeleteTreeA(HKEY_LOCAL_MACHINE, device), ERROR_SUCCESS);
     EXPECT_EQ(DescribeSerialPort("COM7").LatencyTimerMs, -1);
+}
+
+// What names an adapter for tarvex6-flash --station usb-serial:NUMBER: the serial number from
+// an FTDI adapter's FTDIBUS key (without the driver's port letter) and from another USB
+// serial device's Enum\USB key, whose instance is the number (a made-up one holds '&').
+TEST(WinPortInfo, AUsbAdaptersSerialNumberFromItsDevicesRegistryKey) {
+    struct TCase {
+        const char* Device; // below HKLM\SYSTEM\CurrentControlSet\Enum
+        const char* Instance;
+        const char* Port;
+        const char* SerialNumber;
+        const char* VendorId;
+    } cases[] = {
+        {"FTDIBUS\\VID_0403+PID_6001+TVX0003A", "0000", "COM11", "TVX0003", "0403"},
+        {"USB\\VID_04D8&PID_000A", "TVX0004", "COM12", "TVX0004", "04d8"},
+        {"USB\\VID_04D8&PID_000B", "6&2B3C4D5E&0&1", "COM13", "", "04d8"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Port);
+        const std::string device = std::string("SYSTEM\\CurrentControlSet\\Enum\\") + c.Device;
+        const std::string parameters = device + "\\" + c.Instance + "\\Device Parameters";
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, nullptr, 0,
+                                    KEY_WRITE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.Port),
+                         static_cast<DWORD>(std::strlen(c.Port) + 1));
+        ::RegCloseKey(key);
+        const TSerialPortInfo info = DescribeSerialPort(c.Port);
+        EXPECT_EQ(info.SerialNumber, c.SerialNumber);
+        EXPECT_EQ(info.VendorId, c.VendorId);
+        EXPECT_EQ(::RegDeleteTreeA(HKEY_LOCAL_MACHINE, device.c_str()), ERROR_SUCCESS);
+        EXPECT_EQ(DescribeSerialPort(c.Port).SerialNumber, "");
+    }
 }
 
 TEST(WinPlatform, ClockMovesForwardAndBeepTakesItsTime) {
