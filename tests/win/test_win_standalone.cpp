@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "BCPort.h"
 #include "Clock.h"
@@ -15,6 +17,7 @@
 #include "PortInfo.h"
 #include "PortList.h"
 #include "Sound.h"
+#include "SoundWindows.h"
 #include "WinTestPort.h"
 
 namespace {
@@ -158,6 +161,60 @@ TEST(WinPlatform, ClockMovesForwardAndBeepTakesItsTime) {
     EXPECT_GE(spent, std::chrono::milliseconds(55));
     EXPECT_LT(spent, std::chrono::seconds(5));
     EXPECT_GE(Platform::CoarseMilliseconds() - before, 40);
+}
+
+// Tones through a Beep of the test's own: one that plays the whole tone (as a sound device
+// does), and one that returns at once (as without a device).
+std::vector<double> ToneWaits;
+
+void RecordedWait(double milliseconds) {
+    ToneWaits.push_back(milliseconds);
+    Platform::WaitPrecisely(milliseconds);
+}
+
+BOOL WINAPI FullLengthBeep(DWORD, DWORD milliseconds) {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    LARGE_INTEGER now;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    const LONGLONG length = frequency.QuadPart * milliseconds / 1000 + 1;
+    do {
+        ::Sleep(1);
+        ::QueryPerformanceCounter(&now);
+    } while (now.QuadPart - start.QuadPart < length);
+    return TRUE;
+}
+
+BOOL WINAPI SilentBeep(DWORD, DWORD) {
+    return FALSE;
+}
+
+TEST(WinTone, ATopUpFollowsOnlyABeepThatReturnedEarly) {
+    ToneWaits.clear();
+    for (int i = 0; i < 10; ++i) {
+        Platform::PlayTone(1200, 40, FullLengthBeep, RecordedWait);
+    }
+    EXPECT_TRUE(ToneWaits.empty()) << ToneWaits.size() << " top-ups, the first "
+                                   << (ToneWaits.empty() ? 0.0 : ToneWaits[0]) << " ms";
+
+    // The failure tones without a sound device: each is waited for in full, and the three
+    // last their 600 ms, not some ticks more.
+    ToneWaits.clear();
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned frequency : {1200u, 800u, 500u}) {
+        Platform::PlayTone(frequency, 200, SilentBeep, RecordedWait);
+    }
+    const auto spent = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(ToneWaits.size(), 3u);
+    for (double wait : ToneWaits) {
+        EXPECT_GT(wait, 190.0);
+        EXPECT_LE(wait, 200.0);
+    }
+    EXPECT_GE(spent, std::chrono::milliseconds(600));
+    EXPECT_LT(spent, std::chrono::milliseconds(680));
+    std::printf("three 200 ms tones without a device: %.1f ms\n",
+                std::chrono::duration<double, std::milli>(spent).count());
 }
 
 } // namespace
