@@ -1,7 +1,6 @@
 #include "Station.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <exception>
 #include <map>
