@@ -544,8 +544,10 @@ TEST(Station, AUnitConnectedLaterIsFlashedOnceAndTheNextAfterTheFirstHasGone) {
 
     // Each unit stays connected a moment after its restart, then goes.
     std::string firstFlash;
+    std::vector<std::string> ports;
     {
         TSimProcess first({"--link", position, "--geometry", "1,64,16", "--exit-after-reset"});
+        ports.push_back(first.PtyPath());
         const auto unit = NextEvent(station, IsEvent("unit"));
         ASSERT_TRUE(unit);
         EXPECT_EQ((*unit)["outcome"].String, "flashed");
@@ -557,6 +559,7 @@ TEST(Station, AUnitConnectedLaterIsFlashedOnceAndTheNextAfterTheFirstHasGone) {
     {
         TSimProcess second({"--link", position, "--geometry", "2,32,8", "--version", "230101",
                             "--exit-after-reset"});
+        ports.push_back(second.PtyPath());
         const auto unit = NextEvent(station, IsEvent("unit"));
         ASSERT_TRUE(unit);
         EXPECT_EQ((*unit)["outcome"].String, "flashed");
@@ -584,7 +587,7 @@ TEST(Station, AUnitConnectedLaterIsFlashedOnceAndTheNextAfterTheFirstHasGone) {
         EXPECT_EQ(r["event"].String, "unit");
         EXPECT_TRUE(std::regex_match(r["time"].String, IsoTime)) << r["time"].String;
         EXPECT_EQ(r["position"].String, position);
-        EXPECT_EQ(r["port"].String, position);
+        EXPECT_EQ(r["port"].String, ports[i]); // the device the link led to
         EXPECT_EQ(r["outcome"].String, "flashed");
         EXPECT_EQ(r["exit_code"].Int(), 0);
         EXPECT_EQ(r["installed_version"].String, installed[i]);
@@ -659,6 +662,7 @@ TEST(Station, APulledUnitGivesAFailedRecordAndAKillLeavesOnlyWholeRecords) {
         const auto unit = NextEvent(station, IsEvent("unit"));
         ASSERT_TRUE(unit);
         EXPECT_EQ((*unit)["outcome"].String, "serial-error");
+        EXPECT_EQ((*unit)["port"].String, pulled.PtyPath()); // the device, gone with the unit
         EXPECT_TRUE((*unit)["in_bootloader"].Bool);
         EXPECT_EQ((*unit)["firmware_version"].String, "241005");
         const std::string message = (*unit)["message"].String;
@@ -719,7 +723,7 @@ TEST(Station, OnATerminalEachPositionKeepsALineAboveTheCounts) {
         TSimProcess unit({"--link", second, "--geometry", "1,64,4", "--exit-after-reset"});
         bool recorded = false;
         while (const auto line = station.NextLine(120s)) {
-            if (Contains(*line, second + "  flashed: 0.2 KiB")) {
+            if (Contains(*line, second + "  " + unit.PtyPath() + "  flashed: 0.2 KiB")) {
                 recorded = true;
                 break;
             }
@@ -740,7 +744,8 @@ TEST(Station, OnATerminalEachPositionKeepsALineAboveTheCounts) {
     EXPECT_EQ(rows[n - 2], "flashed 1  refused 0  failed 0");
     EXPECT_EQ(rows[n - 1], "Station stopped: flashed 1  refused 0  failed 0 (exit 0)");
     EXPECT_TRUE(std::regex_search(rows[0], IsoTime)) << rows[0];
-    EXPECT_TRUE(Contains(rows[0], second + "  flashed: 0.2 KiB in ")) << rows[0];
+    EXPECT_TRUE(Contains(rows[0], second + "  /dev/")) << rows[0];
+    EXPECT_TRUE(Contains(rows[0], "  flashed: 0.2 KiB in ")) << rows[0];
     EXPECT_TRUE(Contains(rows[1], "Мікропрограма успішно завантажена в ")) << rows[1];
 }
 
