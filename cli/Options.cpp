@@ -217,7 +217,9 @@ Ctrl+C stops every write at its next check; the instruments stay in their bootlo
 A station then prints its counts and exits with the largest code of its units (0 when each
 was flashed or refused as already at the same or a newer version).  A unit the station
 recorded is not written again while it stays connected: to retry one, disconnect it and
-connect it again.
+connect it again.  A unit cut off after the firmware's version block was written (about 94 %
+of the built-in firmware's write) reports the new version with its last blocks erased, and
+the version gate refuses it: rewrite it with tarvex6-flash --force PORT.
 
 Exit codes (with several ports, the largest of all):
   0  flashed or identified

@@ -1,7 +1,6 @@
 #include "Station.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <exception>
 #include <map>
@@ -182,6 +181,9 @@ private:
                 Nap(ProbeInterval - (Clock::now() - began));
                 continue;
             }
+            if (Stopped()) {
+                break; // a unit that answers as the station stops is left as it is
+            }
             probe.Close(); // the flash opens the port itself, as a plain write does
             apply(TPositionEvent::Answered);
             note = FlashUnit(index, position, port);
@@ -204,8 +206,13 @@ private:
         job.Prepared = &Prepared;
         job.Interrupted = [this] { return Stopped(); };
         job.Progress = [this, index](const TPortProgress& p) { Reporter.Progress(index, p); };
-        record.Result = RunPort(job);
+        // Read while the unit is there: a unit pulled in the write takes its port along.
         record.UsbSerialNumber = UsbSerialNumberOf(port);
+        // The device a link leads to (a by-path link names a socket, not the adapter in it).
+        const std::string device =
+            position.rfind(UsbSerialPrefix, 0) == 0 ? port : Console::PortIdentity(port);
+        record.Result = RunPort(job);
+        record.Result.Port = device;
 
         TPortResult& r = record.Result;
         const long block = Firmware.VersionBlockAddress;

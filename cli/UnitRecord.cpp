@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <vector>
 
 #include "Console.h"
 #include "Reporter.h"
@@ -146,24 +147,36 @@ std::string CsvRow(const TUnitRecord& record) {
     const TPortResult& r = record.Result;
     const TPortProgress& p = r.Last;
     const auto number = [](std::int64_t v) { return std::to_string(v); };
-    const std::string geometry[] = {
-        r.Identified ? CsvField(r.Geometry.LoaderVersion) : "",
-        r.Identified ? number(r.Geometry.BlocksPerErase) : "",
-        r.Identified ? number(r.Geometry.BlockSize) : "",
-        r.Identified ? number(r.Geometry.EraseCount) : "",
+    const auto known = [&](std::string text) { return r.Identified ? text : std::string(); };
+    const std::vector<std::string> fields = {
+        CsvField(record.Time),
+        CsvField(record.Position),
+        CsvField(r.Port),
+        CsvField(record.UsbSerialNumber),
+        known(CsvField(r.Geometry.LoaderVersion)),
+        known(number(r.Geometry.BlocksPerErase)),
+        known(number(r.Geometry.BlockSize)),
+        known(number(r.Geometry.EraseCount)),
+        CsvField(OneLine(r.InstalledVersion)),
+        CsvField(record.Firmware.Version),
+        record.Firmware.Sha256,
+        r.Outcome,
+        number(r.ExitCode),
+        Seconds(p.Elapsed),
+        number(p.Tries),
+        number(p.FailedTries),
+        number(p.Pauses[0]),
+        number(p.Pauses[1]),
+        number(p.Pauses[2]),
+        number(p.Bytes),
+        number(p.TotalBytes),
+        r.InBootloader ? "true" : "false",
+        CsvField(OneLine(JoinedMessages(r.Messages))),
     };
-    std::string row = CsvField(record.Time) + "," + CsvField(record.Position) + "," +
-                      CsvField(r.Port) + "," + CsvField(record.UsbSerialNumber);
-    for (const auto& field : geometry) {
-        row += "," + field;
+    std::string row;
+    for (const auto& field : fields) {
+        row += (row.empty() ? "" : ",") + field;
     }
-    row += "," + CsvField(OneLine(r.InstalledVersion)) + "," + CsvField(record.Firmware.Version) +
-           "," + record.Firmware.Sha256 + "," + r.Outcome + "," + number(r.ExitCode) + "," +
-           Seconds(p.Elapsed) + "," + number(p.Tries) + "," + number(p.FailedTries) + "," +
-           number(p.Pauses[0]) + "," + number(p.Pauses[1]) + "," + number(p.Pauses[2]) + "," +
-           number(p.Bytes) + "," + number(p.TotalBytes) + "," +
-           (r.InBootloader ? "true" : "false") + "," +
-           CsvField(OneLine(JoinedMessages(r.Messages)));
     return row + "\r\n";
 }
 

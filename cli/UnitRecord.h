@@ -64,7 +64,7 @@ public:
     bool Append(const TUnitRecord& record, std::string& error);
 
 private:
-    TRecordLog(TLogForm form) : Form(form) {}
+    explicit TRecordLog(TLogForm form) : Form(form) {}
     TLogForm Form;
     TLogFile File;
     std::string PendingEnd; // what a torn last line needs, written with the next record

@@ -544,8 +544,10 @@ TEST(Station, AUnitConnectedLaterIsFlashedOnceAndTheNextAfterTheFirstHasGone) {
 
     // Each unit stays connected a moment after its restart, then goes.
     std::string firstFlash;
+    std::vector<std::string> ports;
     {
         TSimProcess first({"--link", position, "--geometry", "1,64,16", "--exit-after-reset"});
+        ports.push_back(first.PtyPath());
         const auto unit = NextEvent(station, IsEvent("unit"));
         ASSERT_TRUE(unit);
         EXPECT_EQ((*unit)["outcome"].String, "flashed");
@@ -557,6 +559,7 @@ TEST(Station, AUnitConnectedLaterIsFlashedOnceAndTheNextAfterTheFirstHasGone) {
     {
         TSimProcess second({"--link", position, "--geometry", "2,32,8", "--version", "230101",
                             "--exit-after-reset"});
+        ports.push_back(second.PtyPath());
         const auto unit = NextEvent(station, IsEvent("unit"));
         ASSERT_TRUE(unit);
         EXPECT_EQ((*unit)["outcome"].String, "flashed");
@@ -584,7 +587,7 @@ TEST(Station, AUnitConnectedLaterIsFlashedOnceAndTheNextAfterTheFirstHasGone) {
         EXPECT_EQ(r["event"].String, "unit");
         EXPECT_TRUE(std::regex_match(r["time"].String, IsoTime)) << r["time"].String;
         EXPECT_EQ(r["position"].String, position);
-        EXPECT_EQ(r["port"].String, position);
+        EXPECT_EQ(r["port"].String, ports[i]); // the device the link led to
         EXPECT_EQ(r["outcome"].String, "flashed");
         EXPECT_EQ(r["exit_code"].Int(), 0);
         EXPECT_EQ(r["installed_version"].String, installed[i]);
@@ -659,6 +662,7 @@ TEST(Station, APulledUnitGivesAFailedRecordAndAKillLeavesOnlyWholeRecords) {
         const auto unit = NextEvent(station, IsEvent("unit"));
         ASSERT_TRUE(unit);
         EXPECT_EQ((*unit)["outcome"].String, "serial-error");
+        EXPECT_EQ((*unit)["port"].String, pulled.PtyPath()); // the device, gone with the unit
         EXPECT_TRUE((*unit)["in_bootloader"].Bool);
         EXPECT_EQ((*unit)["firmware_version"].String, "241005");
         const std::string message = (*unit)["message"].String;
@@ -680,6 +684,69 @@ TEST(Station, APulledUnitGivesAFailedRecordAndAKillLeavesOnlyWholeRecords) {
     ASSERT_EQ(rows.size(), 2u) << csv;
     EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
     EXPECT_TRUE(Contains(rows[1], ",serial-error,6,")) << rows[1];
+}
+
+TEST(Station, ABusyPortIsReportedOnceAndTakenWhenItIsFree) {
+    TSimProcess unit({"--geometry", "1,64,4"});
+    // The first station flashes the unit and keeps its port open while the unit stays.
+    TCliProcess first({"--station", "--quiet", "--json", unit.PtyPath()});
+    ASSERT_TRUE(NextEvent(first, IsState("present")));
+    TCliProcess second({"--station", "--quiet", "--json", unit.PtyPath()});
+    const auto busy = NextEvent(second, [](const TJson& e) {
+        return e["event"].String == "position" && e["state"].String == "waiting" &&
+               !e["note"].String.empty();
+    });
+    ASSERT_TRUE(busy);
+    EXPECT_EQ((*busy)["state"].String, "waiting");
+    EXPECT_EQ((*busy)["note"].String, "Порт зайнятий іншою програмою");
+    first.Interrupt();
+    EXPECT_EQ(first.Wait(60s).ExitCode, 0);
+    // Free again: the second station, which kept looking, has a unit of its own.
+    ASSERT_TRUE(NextEvent(second, IsEvent("unit")));
+    second.Interrupt();
+    const TCliRun run = second.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    // Said once, though the port was tried four times a second.
+    long said = 0;
+    for (const auto& e : JsonLines(run.Out)) {
+        said +=
+            e["event"].String == "position" && e["note"].String == "Порт зайнятий іншою програмою";
+    }
+    EXPECT_EQ(said, 1);
+}
+
+TEST(Station, OnATerminalEachPositionKeepsALineAboveTheCounts) {
+    TTempDir dir;
+    const std::string first = dir.Path + "/bench-1", second = dir.Path + "/bench-2";
+    TCliProcess station({"--station", "--quiet", first, second}, true);
+    {
+        TSimProcess unit({"--link", second, "--geometry", "1,64,4", "--exit-after-reset"});
+        bool recorded = false;
+        while (const auto line = station.NextLine(120s)) {
+            if (Contains(*line, second + "  " + unit.PtyPath() + "  flashed: 0.2 KiB")) {
+                recorded = true;
+                break;
+            }
+        }
+        ASSERT_TRUE(recorded);
+        ASSERT_TRUE(unit.WaitForExit(60s));
+    }
+    station.Interrupt();
+    const TCliRun run = station.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, "\x1b[2K")) << "not redrawn in place";
+    // The unit's record and messages scrolled above; the live block stayed at the bottom.
+    const auto rows = Screen(run.Out);
+    ASSERT_GE(rows.size(), 5u) << run.Out;
+    const std::size_t n = rows.size();
+    EXPECT_EQ(rows[n - 4], first + "  waiting for the port");
+    EXPECT_EQ(rows[n - 3].rfind(second + "  ", 0), 0u) << rows[n - 3];
+    EXPECT_EQ(rows[n - 2], "flashed 1  refused 0  failed 0");
+    EXPECT_EQ(rows[n - 1], "Station stopped: flashed 1  refused 0  failed 0 (exit 0)");
+    EXPECT_TRUE(std::regex_search(rows[0], IsoTime)) << rows[0];
+    EXPECT_TRUE(Contains(rows[0], second + "  /dev/")) << rows[0];
+    EXPECT_TRUE(Contains(rows[0], "  flashed: 0.2 KiB in ")) << rows[0];
+    EXPECT_TRUE(Contains(rows[1], "Мікропрограма успішно завантажена в ")) << rows[1];
 }
 
 TEST(Station, BadInputIsRefusedBeforeAnyPortIsOpened) {
