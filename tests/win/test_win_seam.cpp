@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "ComOs.h"
 #include "ComOsWin32.h"
 #include "ComTiming.h"
+#include "PortInfoWin32.h"
 #include "RecordingComOs.h"
 
 namespace {
@@ -229,19 +232,68 @@ TEST(WinSeam, WithoutTheHighResolutionTimerTheResolutionIsRaisedWhileOpen) {
             port.SetBaudRate(TBaudRate::br115200);
             os->OpenWin32();
             port.Open();
-            std::uint64_t longest = 0;
-            for (int i = 0; i < 20; ++i) {
+            std::vector<std::uint64_t> took;
+            for (int i = 0; i < 21; ++i) {
                 const std::uint64_t start = MonotonicNs();
                 EXPECT_EQ(port.SendString("g0101;"), 6);
-                longest = std::max(longest, MonotonicNs() - start);
+                took.push_back(MonotonicNs() - start);
             }
-            EXPECT_LT(longest, 8000000U) << timerFails; // half a tick; the line time is 0.52 ms
+            // The median, so that a busy machine's odd late wake-up does not count: half a
+            // tick at most, for a line time of 0.52 ms.
+            std::nth_element(took.begin(), took.begin() + 10, took.end());
+            EXPECT_LT(took[10], 8000000U) << timerFails;
             port.Close();
             os->CloseWin32();
         }
         Driver = nullptr;
         const std::vector<UINT> raised = {1, static_cast<UINT>(-1)};
         EXPECT_EQ(fake.PeriodCalls, timerFails ? raised : std::vector<UINT>{});
+    }
+}
+
+// Two FTDI device keys name one port, as after an adapter was swapped for another: the
+// facts are those of the adapter that is plugged in, whichever key is read last.
+const char* PluggedIn = ""; // the instance the fake configuration manager knows as present
+
+TDevicePresence FakePresence(const std::string& instanceId) {
+    return instanceId == PluggedIn ? TDevicePresence::Present : TDevicePresence::Absent;
+}
+
+TEST(WinSeam, ThePortFactsAreThoseOfThePresentAdapter) {
+    const std::array<std::pair<std::string, DWORD>, 2> adapters = {{
+        {"FTDIBUS\\VID_0403+PID_6001+TVX0005A", 16},
+        {"FTDIBUS\\VID_0403+PID_6001+TVX0006A", 2},
+    }};
+    for (const auto& [device, timer] : adapters) {
+        HKEY key = nullptr;
+        const std::string parameters =
+            "SYSTEM\\CurrentControlSet\\Enum\\" + device + "\\0000\\Device Parameters";
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, nullptr, 0,
+                                    KEY_WRITE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>("COM14"), 6);
+        ::RegSetValueExA(key, "LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timer),
+                         sizeof timer);
+        ::RegCloseKey(key);
+    }
+    const struct {
+        const char* PluggedIn;
+        int LatencyTimerMs;
+        const char* SerialNumber;
+    } cases[] = {
+        {"FTDIBUS\\VID_0403+PID_6001+TVX0005A\\0000", 16, "TVX0005"},
+        {"FTDIBUS\\VID_0403+PID_6001+TVX0006A\\0000", 2, "TVX0006"},
+        {"", -1, ""}, // neither is plugged in
+    };
+    for (const auto& c : cases) {
+        PluggedIn = c.PluggedIn;
+        const TSerialPortInfo info = DescribeWin32Port("COM14", FakePresence);
+        EXPECT_EQ(info.LatencyTimerMs, c.LatencyTimerMs) << c.PluggedIn;
+        EXPECT_EQ(info.SerialNumber, c.SerialNumber) << c.PluggedIn;
+    }
+    for (const auto& adapter : adapters) {
+        const std::string device = "SYSTEM\\CurrentControlSet\\Enum\\" + adapter.first;
+        EXPECT_EQ(::RegDeleteTreeA(HKEY_LOCAL_MACHINE, device.c_str()), ERROR_SUCCESS);
     }
 }
 
