@@ -169,15 +169,15 @@ void TFeedback::ShowMessage(const std::string& text) {
     MessageBox(text)->exec();
 }
 
-void TFeedback::ShowError(const std::string& text) {
+void TFeedback::ShowError(const std::string& text, const std::string& detail) {
     TFeedbackRecord record;
     record.Kind = TFeedbackRecord::TKind::Error;
-    record.Text = WithFullStop(text);
+    record.Text = WithFullStop(text) + (detail.empty() ? "" : "\n" + detail);
     record.Caption = ApplicationTitle();
     if (ToSink(record)) {
         return;
     }
-    ErrorBox(text)->exec();
+    MakeBox(record.Text, QMessageBox::Critical)->exec();
 }
 
 void TFeedback::MessageBeep(unsigned type) {
