@@ -370,13 +370,30 @@ TEST(ComWriteWait, EndsWhenTheQueueEmptiesLater) {
     }
 }
 
-TEST(ComWriteWait, NeverExceedsTheBudget) {
-    WriteCase w;
-    w.R.Os->OutQueue = [](std::uint64_t) { return 3U; }; // held back for good
-    EXPECT_EQ(MessageOf([&] { w.R.Port->SendString(std::string(136, 'A')); }), 3);
-    // 137 ms configured, plus twice the line time, plus 50 ms.
-    EXPECT_EQ(w.Elapsed(), 137 * Ms + 2 * Frame136At9600 + 50 * Ms);
-    EXPECT_TRUE(w.R.Port->IsOpen());
+TEST(ComWriteWait, AQueueThatNeverDrainsEndsTheWaitNotTheWrite) {
+    struct Case {
+        std::int32_t WriteMultiplier;
+        std::int32_t WriteConstant;
+        std::uint64_t Wait; // from the start of the write
+    };
+    const Case cases[] = {
+        // 137 ms configured, plus twice the line time, plus 50 ms.
+        {1, 1, 137 * Ms + 2 * Frame136At9600 + 50 * Ms},
+        // No budget: the line time, then 1 s.
+        {0, 0, Frame136At9600 + 1000 * Ms},
+    };
+    for (const Case& c : cases) {
+        WriteCase w;
+        w.R.Port->Timeouts().SetWriteTotalMultiplier(c.WriteMultiplier);
+        w.R.Port->Timeouts().SetWriteTotalConstant(c.WriteConstant);
+        // The driver holds 3 bytes back (for good: 60 s ends the test, not the wait).
+        const std::uint64_t giveUp = w.Start + 60000 * Ms;
+        w.R.Os->OutQueue = [&](std::uint64_t now) { return now < giveUp ? 3U : 0U; };
+        // The system reported all 136 bytes written: that is the result.
+        EXPECT_EQ(w.R.Port->SendString(std::string(136, 'A')), 136) << c.WriteConstant;
+        EXPECT_EQ(w.Elapsed(), c.Wait) << c.WriteConstant;
+        EXPECT_TRUE(w.R.Port->IsOpen());
+    }
 }
 
 TEST(ComWriteWait, OverReportingDriverCostsAtMostTheLineTime) {

@@ -1,5 +1,6 @@
 // Start-up, the main window's controls, its keyboard commands and small handlers.
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFontInfo>
@@ -11,7 +12,10 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include "FormFont.h"
 #include "FormHelp.h"
@@ -241,6 +245,8 @@ TEST_F(WindowTest, CommandsActWhileADropDownListIsOpen) {
 
 TEST_F(WindowTest, ChoosingAPortMovesTheFocusAndARateReachesThePort) {
     Create({"ttyS0", "ttyS1"});
+    ShowForm();
+    Form().ExpandView();
     emit Form().cbPort->activated(1);
     EXPECT_EQ(Form().focusWidget(), Form().ButtonConect);
     const TBaudRate stored = Form().BComPort1.BaudRate();
@@ -248,6 +254,97 @@ TEST_F(WindowTest, ChoosingAPortMovesTheFocusAndARateReachesThePort) {
     EXPECT_EQ(Form().BComPort1.BaudRate(), stored);
     emit Form().cbBaudRate->activated(3);
     EXPECT_EQ(Form().BComPort1.BaudRate(), TBaudRate::br1200);
+}
+
+// The controls the focus visits with Tab from the window's focus, the first one included.
+std::vector<QWidget*> TabChain(QWidget& window) {
+    std::vector<QWidget*> chain;
+    for (int i = 0; i < 20 && window.focusWidget() != nullptr; ++i) {
+        QWidget* focus = window.focusWidget();
+        if (std::find(chain.begin(), chain.end(), focus) != chain.end()) {
+            break;
+        }
+        chain.push_back(focus);
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return chain;
+}
+
+TEST_F(WindowTest, InTheCompactViewOnlyVisibleControlsTakeTheFocusAndTheKeys) {
+    Create({"ttyS0", "ttyS1"});
+    ShowForm();
+    const QRect client = Form().rect();
+    auto visible = [&](const QWidget* w) {
+        return client.contains(QRect(w->mapTo(&Form(), QPoint(0, 0)), w->size()));
+    };
+    // Choosing a port leaves the focus where the user can see it.
+    Form().cbPort->setFocus();
+    emit Form().cbPort->activated(1);
+    ASSERT_NE(Form().focusWidget(), nullptr);
+    EXPECT_TRUE(visible(Form().focusWidget())) << Form().focusWidget()->objectName().toStdString();
+    for (QWidget* w : TabChain(Form())) {
+        EXPECT_TRUE(visible(w)) << w->objectName().toStdString();
+    }
+    // A write disables "Прошити" under the focus, and a box reports its failure: the
+    // technician's Enter and Space then reach nothing out of sight and open nothing.
+    Form().ButtonWrite->setFocus();
+    for (auto control : {TCommandControl::cbPort, TCommandControl::cbBaudRate,
+                         TCommandControl::ButtonConect, TCommandControl::ButtonWrite}) {
+        Form().SetControlEnabled(control, false);
+    }
+    Recorder.Clear();
+    // With nothing in sight that can take it, the focus leaves the controls: keys go to
+    // the window itself.
+    QWidget* focus = Form().focusWidget();
+    EXPECT_TRUE(focus == nullptr || visible(focus)) << focus->objectName().toStdString();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        QTest::keyClick(Form().focusWidget() ? Form().focusWidget() : &Form(), key);
+    }
+    EXPECT_EQ(FileDialogs, 0);
+    EXPECT_TRUE(Recorder.Records.empty()); // no identification either
+
+    // The service area, once shown, takes the focus and its keys as before.
+    for (auto control : {TCommandControl::cbPort, TCommandControl::cbBaudRate,
+                         TCommandControl::ButtonConect, TCommandControl::ButtonWrite}) {
+        Form().SetControlEnabled(control, true);
+    }
+    Form().ExpandView();
+    Form().FocusControl(TCommandControl::ButtonOpenHex);
+    ASSERT_EQ(Form().focusWidget(), Form().ButtonOpenHex);
+    QTest::keyClick(Form().ButtonOpenHex, Qt::Key_Return);
+    EXPECT_EQ(FileDialogs, 1);
+    const std::vector<QWidget*> chain = TabChain(Form());
+    EXPECT_NE(std::find(chain.begin(), chain.end(), Form().cbBaudRate), chain.end());
+}
+
+TEST_F(WindowTest, TheKeyThatAnswersABoxActsOnTheBoxOnly) {
+    Create({"ttyS0"});
+    ShowForm();
+    Form().ExpandView();
+    Form().FocusControl(TCommandControl::ButtonOpenHex);
+    ASSERT_EQ(Form().focusWidget(), Form().ButtonOpenHex);
+    TFeedback::SetSink({}); // the real box
+    // Enter goes down on the box, which closes at once; the key is released afterwards.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            QTest::keyPress(box, Qt::Key_Return);
+        }
+    });
+    answer.start(10);
+    TFeedback::ShowMessage("Порти оновлено!");
+    answer.stop();
+    ASSERT_EQ(QApplication::activeModalWidget(), nullptr);
+    // What follows of the same key (the held key's repeats, the press a system hands on to
+    // the window that became active, the release) opens nothing.
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
+    QApplication::sendEvent(Form().ButtonOpenHex, &repeat);
+    QTest::keyPress(Form().ButtonOpenHex, Qt::Key_Return);
+    QTest::keyRelease(Form().ButtonOpenHex, Qt::Key_Return);
+    EXPECT_EQ(FileDialogs, 0);
+    // The next Enter is the technician's own again.
+    QTest::keyClick(Form().ButtonOpenHex, Qt::Key_Return);
+    EXPECT_EQ(FileDialogs, 1);
 }
 
 TEST_F(WindowTest, CtrlDelAtGaugeZeroDoesNothing) {
