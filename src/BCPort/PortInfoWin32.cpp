@@ -8,12 +8,15 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cfgmgr32.h>
+
 #include <map>
 #include <string>
 #include <vector>
 
 #include "ComMessages.h"
 #include "PortInfo.h"
+#include "PortInfoWin32.h"
 #include "PortList.h"
 
 namespace {
@@ -90,9 +93,11 @@ std::string IdAfter(const std::string& device, const char* tag) {
     return id;
 }
 
-// Calls `each(device, instance, parameters)` for every instance of every device under
-// HKLM\SYSTEM\CurrentControlSet\Enum\<bus> that has a "Device Parameters" key.
-template <class F> void ForEachInstance(const std::string& bus, F each) {
+// Calls `each(device, instance, parameters, presence)` for every instance of every device
+// under HKLM\SYSTEM\CurrentControlSet\Enum\<bus> that has a "Device Parameters" key and is
+// not known to be absent.
+template <class F>
+void ForEachInstance(const std::string& bus, TDevicePresenceQuery presence, F each) {
     const std::string root = "SYSTEM\\CurrentControlSet\\Enum\\" + bus;
     HKEY busKey = nullptr;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, root.c_str(), 0, KEY_READ, &busKey) != ERROR_SUCCESS) {
@@ -104,10 +109,12 @@ template <class F> void ForEachInstance(const std::string& bus, F each) {
             continue;
         }
         for (const std::string& instance : SubKeys(deviceKey)) {
+            const TDevicePresence present = presence(bus + "\\" + device + "\\" + instance);
             HKEY parameters = nullptr;
-            if (::RegOpenKeyExA(deviceKey, (instance + "\\Device Parameters").c_str(), 0, KEY_READ,
+            if (present != TDevicePresence::Absent &&
+                ::RegOpenKeyExA(deviceKey, (instance + "\\Device Parameters").c_str(), 0, KEY_READ,
                                 &parameters) == ERROR_SUCCESS) {
-                each(device, instance, parameters);
+                each(device, instance, parameters, present);
                 ::RegCloseKey(parameters);
             }
         }
@@ -121,36 +128,53 @@ template <class F> void ForEachInstance(const std::string& bus, F each) {
 // its Device Parameters; another USB serial device is Enum\USB\VID_xxxx&PID_yyyy\<instance>,
 // where the instance is the device's serial number when it has one (a made-up instance
 // holds '&').
-std::map<std::string, TUsbFacts> UsbPorts() {
+// Of two instances naming one port the first read stands, unless a later one is known to be
+// present where the first was not.
+std::map<std::string, TUsbFacts> UsbPorts(TDevicePresenceQuery presence) {
     std::map<std::string, TUsbFacts> ports;
-    ForEachInstance("FTDIBUS", [&](const std::string& device, const std::string&, HKEY parameters) {
-        const std::string port = TextValue(parameters, "PortName");
-        if (port.empty()) {
-            return;
+    std::map<std::string, TDevicePresence> sure; // how sure each port's entry is
+    const auto take = [&](const std::string& port, TDevicePresence present) -> TUsbFacts* {
+        const auto earlier = sure.find(port);
+        if (port.empty() ||
+            (earlier != sure.end() && (earlier->second != TDevicePresence::Unknown ||
+                                       present != TDevicePresence::Present))) {
+            return nullptr;
         }
-        TUsbFacts& facts = ports[port];
-        facts.VendorId = IdAfter(device, "VID_");
-        facts.ProductId = IdAfter(device, "PID_");
-        const std::size_t plus = device.rfind('+');
-        if (plus != std::string::npos && device.size() > plus + 2) {
-            facts.SerialNumber = device.substr(plus + 1, device.size() - plus - 2);
-        }
-        DWORD latency = 0;
-        DWORD size = sizeof latency;
-        DWORD type = 0;
-        if (::RegQueryValueExA(parameters, "LatencyTimer", nullptr, &type,
-                               reinterpret_cast<BYTE*>(&latency), &size) == ERROR_SUCCESS &&
-            type == REG_DWORD && latency <= 255) {
-            facts.LatencyTimerMs = static_cast<int>(latency);
-        }
-    });
-    ForEachInstance("USB",
-                    [&](const std::string& device, const std::string& instance, HKEY parameters) {
-                        const std::string port = TextValue(parameters, "PortName");
-                        if (port.empty() || ports.count(port) != 0) {
+        sure[port] = present;
+        return &(ports[port] = TUsbFacts{});
+    };
+    ForEachInstance("FTDIBUS", presence,
+                    [&](const std::string& device, const std::string&, HKEY parameters,
+                        TDevicePresence present) {
+                        TUsbFacts* const taken = take(TextValue(parameters, "PortName"), present);
+                        if (taken == nullptr) {
                             return;
                         }
-                        TUsbFacts& facts = ports[port];
+                        TUsbFacts& facts = *taken;
+                        facts.VendorId = IdAfter(device, "VID_");
+                        facts.ProductId = IdAfter(device, "PID_");
+                        const std::size_t plus = device.rfind('+');
+                        if (plus != std::string::npos && device.size() > plus + 2) {
+                            facts.SerialNumber = device.substr(plus + 1, device.size() - plus - 2);
+                        }
+                        DWORD latency = 0;
+                        DWORD size = sizeof latency;
+                        DWORD type = 0;
+                        if (::RegQueryValueExA(parameters, "LatencyTimer", nullptr, &type,
+                                               reinterpret_cast<BYTE*>(&latency),
+                                               &size) == ERROR_SUCCESS &&
+                            type == REG_DWORD && latency <= 255) {
+                            facts.LatencyTimerMs = static_cast<int>(latency);
+                        }
+                    });
+    ForEachInstance("USB", presence,
+                    [&](const std::string& device, const std::string& instance, HKEY parameters,
+                        TDevicePresence present) {
+                        TUsbFacts* const taken = take(TextValue(parameters, "PortName"), present);
+                        if (taken == nullptr) {
+                            return;
+                        }
+                        TUsbFacts& facts = *taken;
                         facts.VendorId = IdAfter(device, "VID_");
                         facts.ProductId = IdAfter(device, "PID_");
                         if (instance.find('&') == std::string::npos) {
@@ -185,6 +209,23 @@ TSerialPortInfo Describe(const std::string& name, const std::map<std::string, st
 
 } // namespace
 
+TDevicePresence SystemDevicePresence(const std::string& instanceId) {
+    DEVINST node = 0;
+    std::string id = instanceId;
+    switch (::CM_Locate_DevNodeA(&node, id.data(), CM_LOCATE_DEVNODE_NORMAL)) {
+    case CR_SUCCESS:
+        return TDevicePresence::Present;
+    case CR_NO_SUCH_DEVNODE:
+        return TDevicePresence::Absent;
+    default:
+        return TDevicePresence::Unknown;
+    }
+}
+
+TSerialPortInfo DescribeWin32Port(const std::string& name, TDevicePresenceQuery presence) {
+    return Describe(name, DeviceNames(), UsbPorts(presence));
+}
+
 TPortUser CurrentPortUser() {
     TPortUser user;
     char name[256];
@@ -196,14 +237,14 @@ TPortUser CurrentPortUser() {
 }
 
 TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces&, const TPortUser&) {
-    return Describe(name, DeviceNames(), UsbPorts());
+    return DescribeWin32Port(name, SystemDevicePresence);
 }
 
 std::vector<TSerialPortInfo> DescribeSerialPorts(const TPortPlaces&, const TPortUser&) {
     std::vector<std::string> names;
     ListSerialPorts(names);
     const auto devices = DeviceNames();
-    const auto usb = UsbPorts();
+    const auto usb = UsbPorts(SystemDevicePresence);
     std::vector<TSerialPortInfo> ports;
     ports.reserve(names.size());
     for (const std::string& name : names) {

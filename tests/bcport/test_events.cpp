@@ -4,7 +4,11 @@
 // keeps failing.  Also the write's wait for the line, on the layer's made-up clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -299,6 +303,40 @@ TEST(ComEvents, FailingWaitBacksOffAndEndsQuietly) {
     ASSERT_TRUE(again.Os->WaitUntilIdle());
     EXPECT_EQ(again.Os->Pauses, (std::vector<std::uint32_t>{20, 40, 80, 160, 20}));
     EXPECT_FALSE(again.Port->EventThread()->Finished());
+}
+
+// A driver that does not answer the thread's way out (a pulled adapter): Close waits for the
+// thread a bounded time, lets it go, and the thread makes no further call on the port.
+TEST(ComEvents, CloseLetsAThreadStuckInTheDriverGo) {
+    Recorded r;
+    r.Port->Open();
+    std::mutex lock;
+    std::condition_variable changed;
+    bool answer = false;
+    r.Os->InSetEventMask = [&](std::uint32_t mask) {
+        std::unique_lock<std::mutex> held(lock);
+        // Released by the test below; 10 s only ends a Close that would wait for ever.
+        changed.wait_for(held, std::chrono::seconds(10), [&] { return answer || mask != 0; });
+    };
+    const auto finished = TComThread::FinishWaiter(*r.Port->EventThread());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(r.Port->Close());
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(TComThread::JoinGraceMs + 2000));
+    EXPECT_FALSE(r.Port->IsOpen());
+    EXPECT_FALSE(finished(0));
+    {
+        std::lock_guard<std::mutex> held(lock);
+        answer = true;
+    }
+    changed.notify_all();
+    ASSERT_TRUE(finished(5000));
+    const Names calls = r.Os->CallsNow();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "DiscardQueues"), 0);
+    // The port opens again with a thread of its own.
+    r.Os->InSetEventMask = nullptr;
+    EXPECT_TRUE(r.Port->Open());
+    EXPECT_TRUE(r.Port->Close());
 }
 
 TEST(ComEvents, ThreadThatCannotStartLeavesThePortClosed) {
