@@ -101,7 +101,7 @@ bool TBComPort::Open() {
     case TComOpenResult::NotFound:
         throw EComPort(1);
     case TComOpenResult::Denied:
-        throw EComPort(2);
+        throw EComPort(2, Os->HolderText());
     case TComOpenResult::Other:
         Os->CloseDevice();
         throw EComPort(10);

@@ -129,6 +129,9 @@ public:
     // Opens the device named by a port name exclusively, for transfers that never block
     // the process beyond their time-outs.
     virtual TComOpenResult OpenDevice(const std::string& port) = 0;
+    // After OpenDevice returned Denied because the device is in use: who holds it, one line
+    // for the user; empty where the system tells no more than the refusal (Win32).
+    virtual std::string HolderText() const { return {}; }
     // Closes the device if one is open; safe to call at any time.
     virtual void CloseDevice() = 0;
 

@@ -19,6 +19,7 @@
 #include "CliProcess.h"
 #include "FlashImage.h"
 #include "MiniJson.h"
+#include "PortHolderChild.h"
 #include "QuietHost.h"
 #include "Sha256.h"
 #include "SimProcess.h"
@@ -317,6 +318,20 @@ TEST(FlashCommand, IdentifyShowsWhatTheBootloaderReports) {
     frames.pop_back();
     EXPECT_FALSE(frames.empty());
     EXPECT_EQ(std::count(frames.begin(), frames.end(), "g0202;"), static_cast<long>(frames.size()));
+}
+
+TEST(FlashCommand, ABusyPortSaysWhoHoldsItAndNothingIsSent) {
+    TSimProcess sim({});
+    const HolderChild flasher(sim.PtyPath(), "tv6-other", THold::Flock);
+    const TCliRun run = RunCli({"--identify", sim.PtyPath()});
+    EXPECT_EQ(run.ExitCode, 6) << run.Out << run.Err;
+    const std::string& port = sim.PtyPath();
+    EXPECT_TRUE(Contains(run.Err, port + ": Порт зайнятий іншою програмою\n" + port +
+                                      ": Порт тримає: tv6-other (процес " +
+                                      std::to_string(flasher.Pid) + ", користувач "))
+        << run.Err;
+    sim.Stop();
+    EXPECT_TRUE(sim.Received().empty());
 }
 
 TEST(FlashCommand, SeveralInstrumentsAtOnceEachGetTheirFlash) {

@@ -241,15 +241,15 @@ void TFeedback::ShowMessage(const std::string& text) {
     Exec(*MessageBox(text));
 }
 
-void TFeedback::ShowError(const std::string& text) {
+void TFeedback::ShowError(const std::string& text, const std::string& detail) {
     TFeedbackRecord record;
     record.Kind = TFeedbackRecord::TKind::Error;
-    record.Text = WithFullStop(text);
+    record.Text = WithFullStop(text) + (detail.empty() ? "" : "\n" + detail);
     record.Caption = ApplicationTitle();
     if (ToSink(record)) {
         return;
     }
-    Exec(*ErrorBox(text));
+    Exec(*MakeBox(record.Text, QMessageBox::Critical));
 }
 
 void TFeedback::MessageBeep(unsigned type) {

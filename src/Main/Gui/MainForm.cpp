@@ -124,9 +124,15 @@ std::string PortToolTip(const TSerialPortInfo& info, const TPortUser& user) {
     if (info.Access != TPortAccess::Allowed) {
         tip += "\nНемає доступу: " + AccessReason(info, user);
     }
+    if (!info.Holders.empty()) {
+        tip += "\n" + HoldersText(info.Holders);
+    }
     const std::string latency = LatencyAdvice(info);
     if (!latency.empty()) {
         tip += "\n" + latency;
+    }
+    for (const std::string& advice : ServiceAdvice(info)) {
+        tip += "\n" + advice;
     }
     return tip;
 }
