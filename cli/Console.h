@@ -3,6 +3,7 @@
 // (ConsolePosix.cpp, ConsoleWindows.cpp), chosen in CMake.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace Console {
@@ -26,6 +27,13 @@ int TerminalRows();
 
 // The time of day as the system's regional settings write it (hours, minutes, seconds).
 std::string LongTimeText();
+
+// The calendar time `t` on the local clock and in UTC; false when the system cannot say.
+bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc);
+
+// The name under which the serial component opens a port the port facts list: its device
+// path where a path names it (POSIX), its list name elsewhere (COM3 on Windows).
+std::string OpenableName(const std::string& listName, const std::string& devicePath);
 
 // A text that is equal for two names of the same device ("ttyUSB0", "/dev/ttyUSB0" and a
 // link to it; "com3" and "COM3"), so that a port given twice is found before any opening.

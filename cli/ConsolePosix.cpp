@@ -84,6 +84,14 @@ std::string LongTimeText() {
     return std::string(text, n);
 }
 
+bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc) {
+    return ::localtime_r(&t, &local) != nullptr && ::gmtime_r(&t, &utc) != nullptr;
+}
+
+std::string OpenableName(const std::string&, const std::string& devicePath) {
+    return devicePath;
+}
+
 std::string PortIdentity(const std::string& port) {
     const std::string path = DevicePath(port);
     char resolved[PATH_MAX];

@@ -94,6 +94,14 @@ std::string LongTimeText() {
     return n > 1 ? std::string(text, static_cast<std::size_t>(n - 1)) : std::string();
 }
 
+bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc) {
+    return ::localtime_s(&local, &t) == 0 && ::gmtime_s(&utc, &t) == 0;
+}
+
+std::string OpenableName(const std::string& listName, const std::string&) {
+    return listName;
+}
+
 std::string PortIdentity(const std::string& port) {
     return PortName(port);
 }

@@ -14,6 +14,7 @@
 #include "PortListing.h"
 #include "PortRun.h"
 #include "Reporter.h"
+#include "Station.h"
 #include "TarvexVersion.h"
 #include "TerminalHost.h"
 
@@ -26,40 +27,12 @@ TReportForm FormFor(const TCliOptions& o) {
     if (!Console::StdoutIsTerminal()) {
         return TReportForm::Plain;
     }
-    // The live lines are redrawn in place: they must all fit on the screen.
+    // The live lines are redrawn in place: they must all fit on the screen (a station's
+    // counts take one more).
     const int rows = Console::TerminalRows();
-    return rows == 0 || static_cast<std::size_t>(rows) > o.Ports.size() ? TReportForm::Live
-                                                                        : TReportForm::Plain;
-}
-
-// The image every port writes, prepared once by the same steps as the window's start-up or
-// "Відкрити".  An empty text on success; otherwise why the firmware is refused.
-std::string PrepareImage(const TCliOptions& o, TProgramState& prepared) {
-    TTerminalHost host(prepared, {}, o.BaudIndex, {}, {});
-    try {
-        if (o.HexFile.empty()) {
-            host.TextTerminal().SetText(std::string(BuiltinFirmwareText()));
-        } else {
-            const std::size_t slash = o.HexFile.find_last_of("/\\");
-            prepared.OpenedFileName =
-                slash == std::string::npos ? o.HexFile : o.HexFile.substr(slash + 1);
-            std::string content;
-            if (!ReadHexFile(o.HexFile, content)) {
-                return std::string(TooLargePrefix) + prepared.OpenedFileName;
-            }
-            host.TextTerminal().SetText(std::move(content));
-        }
-        if (PrepareFlashImage(host, prepared)) {
-            return {};
-        }
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    std::string why;
-    for (const auto& m : host.Messages()) {
-        why += (why.empty() ? "" : "\r\n") + m;
-    }
-    return why.empty() ? std::string("Мікропрограма не підготовлена до запису!") : why;
+    const std::size_t lines = o.Ports.size() + (o.Mode == TCliMode::Station ? 1 : 0);
+    return rows == 0 || static_cast<std::size_t>(rows) > lines ? TReportForm::Live
+                                                               : TReportForm::Plain;
 }
 
 // A port given twice, or one that cannot be opened: refused before any port is touched.
@@ -122,6 +95,34 @@ int RunPorts(const TCliOptions& o, TReportForm form, const TProgramState* prepar
 
 } // namespace
 
+std::string PrepareImage(const TCliOptions& o, TProgramState& prepared) {
+    TTerminalHost host(prepared, {}, o.BaudIndex, {}, {});
+    try {
+        if (o.HexFile.empty()) {
+            host.TextTerminal().SetText(std::string(BuiltinFirmwareText()));
+        } else {
+            const std::size_t slash = o.HexFile.find_last_of("/\\");
+            prepared.OpenedFileName =
+                slash == std::string::npos ? o.HexFile : o.HexFile.substr(slash + 1);
+            std::string content;
+            if (!ReadHexFile(o.HexFile, content)) {
+                return std::string(TooLargePrefix) + prepared.OpenedFileName;
+            }
+            host.TextTerminal().SetText(std::move(content));
+        }
+        if (PrepareFlashImage(host, prepared)) {
+            return {};
+        }
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    std::string why;
+    for (const auto& m : host.Messages()) {
+        why += (why.empty() ? "" : "\r\n") + m;
+    }
+    return why.empty() ? std::string("Мікропрограма не підготовлена до запису!") : why;
+}
+
 int RunFlashCommand(const std::vector<std::string>& args) {
     Console::PrepareOutput();
     const TCliParse parsed = ParseCliOptions(args);
@@ -140,6 +141,8 @@ int RunFlashCommand(const std::vector<std::string>& args) {
         return exOk;
     case TCliMode::List:
         return RunPortList(o.Json);
+    case TCliMode::Station:
+        return RunStationCommand(o, FormFor(o), DefaultStationEnv(o.Quiet));
     case TCliMode::Flash:
     case TCliMode::Identify:
         break;

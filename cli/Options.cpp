@@ -65,7 +65,8 @@ TCliParse ParseCliOptions(const std::vector<std::string>& args) {
     }
 
     TCliOptions o;
-    bool identify = false, list = false, baudGiven = false, hexGiven = false;
+    bool identify = false, list = false, station = false, baudGiven = false, hexGiven = false,
+         logGiven = false;
     bool onlyPorts = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -88,7 +89,7 @@ TCliParse ParseCliOptions(const std::vector<std::string>& args) {
             value = arg.substr(eq + 1);
             inlineValue = true;
         }
-        const bool takesValue = name == "--baud" || name == "--hex";
+        const bool takesValue = name == "--baud" || name == "--hex" || name == "--log";
         if (takesValue && !inlineValue) {
             if (i + 1 >= args.size()) {
                 return Refuse(name + " needs a value");
@@ -116,6 +117,19 @@ TCliParse ParseCliOptions(const std::vector<std::string>& args) {
             }
             hexGiven = true;
             o.HexFile = value;
+        } else if (name == "--log") {
+            if (logGiven) {
+                return Refuse("--log given twice");
+            }
+            if (value.empty()) {
+                return Refuse("--log needs a file name");
+            }
+            logGiven = true;
+            o.LogFile = value;
+        } else if (name == "--station") {
+            station = true;
+        } else if (name == "--quiet") {
+            o.Quiet = true;
         } else if (name == "--json") {
             o.Json = true;
         } else if (name == "--force") {
@@ -131,6 +145,24 @@ TCliParse ParseCliOptions(const std::vector<std::string>& args) {
 
     if (identify && list) {
         return Refuse("--identify and --list exclude each other");
+    }
+    if (station && (identify || list)) {
+        return Refuse(std::string("--station and ") + (identify ? "--identify" : "--list") +
+                      " exclude each other");
+    }
+    if (!station && (logGiven || o.Quiet)) {
+        return Refuse(std::string(logGiven ? "--log" : "--quiet") + " belongs to --station");
+    }
+    if (station) {
+        if (o.Force) {
+            return Refuse("--station never skips the version gate: rewrite a unit with "
+                          "tarvex6-flash --force PORT");
+        }
+        if (o.Ports.empty()) {
+            return Refuse("no position given");
+        }
+        o.Mode = TCliMode::Station;
+        return Accept(o);
     }
     if (list) {
         if (baudGiven || hexGiven || o.Force || !o.Ports.empty()) {
@@ -155,6 +187,7 @@ const char* CliUsageText() {
     return R"(Usage:
   tarvex6-flash [--baud N] [--hex FILE] [--json] [--force] PORT...
   tarvex6-flash --identify [--baud N] [--json] PORT...
+  tarvex6-flash --station [--log FILE] [--baud N] [--hex FILE] [--json] [--quiet] POSITION...
   tarvex6-flash --list [--json]
 
 Flashes the TARVEX-6 firmware into one or more instruments through their bootloader, each
@@ -166,12 +199,27 @@ port at the same time in a thread of its own, exactly as the window's "Прош�
   --hex FILE    write this Intel HEX file instead of the built-in firmware
   --force       skip the version gate: rewrite the same or an older build (recovery)
   --identify    only identify: bootloader version, flash geometry, installed firmware
+  --station     a service bench, until Ctrl+C: each POSITION waits for its port, probes it
+                (wake-up and identify, once a second) and flashes each unit that answers as
+                a bootloader, once; then it waits until the unit has gone
+  POSITION      a port as above, which need not exist yet (on Linux a link in
+                /dev/serial/by-path names a USB socket), or usb-serial:NUMBER, the port of
+                the USB adapter with that serial number (see --list)
+  --log FILE    --station: append one record per unit, FILE.csv (UTF-8 with a byte-order
+                mark and a header row) or FILE.jsonl (one JSON object a line)
+  --quiet       --station: no sound at each unit's end
   --list        the serial ports with driver, USB product, serial number and access
   --json        one JSON object per line on stdout: progress and one result per port
   --version     the program's version
   --help        this text
 
 Ctrl+C stops every write at its next check; the instruments stay in their bootloader.
+A station then prints its counts and exits with the largest code of its units (0 when each
+was flashed or refused as already at the same or a newer version).  A unit the station
+recorded is not written again while it stays connected: to retry one, disconnect it and
+connect it again.  A unit cut off after the firmware's version block was written (about 94 %
+of the built-in firmware's write) reports the new version with its last blocks erased, and
+the version gate refuses it: rewrite it with tarvex6-flash --force PORT.
 
 Exit codes (with several ports, the largest of all):
   0  flashed or identified

@@ -2,13 +2,14 @@
 //
 //   tarvex6-flash [--baud N] [--hex FILE] [--json] [--force] PORT...
 //   tarvex6-flash --identify [--baud N] [--json] PORT...
+//   tarvex6-flash --station [--log FILE] [--baud N] [--hex FILE] [--json] [--quiet] POSITION...
 //   tarvex6-flash --list [--json]
 #pragma once
 
 #include <string>
 #include <vector>
 
-enum class TCliMode { Flash, Identify, List, Help, Version };
+enum class TCliMode { Flash, Identify, Station, List, Help, Version };
 
 struct TCliOptions {
     TCliMode Mode = TCliMode::Flash;
@@ -16,7 +17,10 @@ struct TCliOptions {
     std::string HexFile; // empty: the built-in firmware
     bool Json = false;
     bool Force = false;
-    std::vector<std::string> Ports; // as given: a list name or a path
+    std::string LogFile; // --station: the file of unit records; empty: none
+    bool Quiet = false;  // --station: no sound at each unit's end
+    // As given: a list name or a path; with --station also usb-serial:NUMBER.
+    std::vector<std::string> Ports;
 };
 
 struct TCliParse {

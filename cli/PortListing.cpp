@@ -62,6 +62,10 @@ int RunPortList(bool json) {
         const std::string reason = AccessReason(p, user);
         const std::string fix = AccessFix(p, user);
         if (json) {
+            std::vector<std::int64_t> pids;
+            for (const TPortHolder& h : p.Holders) {
+                pids.push_back(h.Pid);
+            }
             TJsonObject o;
             o.Add("event", "port")
                 .Add("port", p.Name)
@@ -81,7 +85,12 @@ int RunPortList(bool json) {
                 .Add("reason", reason)
                 .Add("fix", fix)
                 .Add("latency_timer_ms", p.LatencyTimerMs)
-                .Add("latency_advice", LatencyAdvice(p));
+                .Add("latency_advice", LatencyAdvice(p))
+                .Add("held_by", p.Holders.empty() ? std::string() : HoldersText(p.Holders))
+                .Add("holder_pids", pids)
+                .Add("modem_manager_probes", p.ModemManagerProbes)
+                .Add("brltty_rules", p.BrlttyRules)
+                .Add("service_advice", ServiceAdvice(p));
             std::printf("%s\n", o.Text().c_str());
             continue;
         }
@@ -109,9 +118,15 @@ int RunPortList(bool json) {
                 std::printf("    %s\n", fix.c_str());
             }
         }
+        if (!p.Holders.empty()) {
+            std::printf("    %s\n", HoldersText(p.Holders).c_str());
+        }
         const std::string latency = LatencyAdvice(p);
         if (!latency.empty()) {
             std::printf("    %s\n", latency.c_str());
+        }
+        for (const std::string& advice : ServiceAdvice(p)) {
+            std::printf("    %s\n", advice.c_str());
         }
     }
     if (ports.empty() && !json) {

@@ -74,6 +74,7 @@ TPortResult RunPort(const TPortJob& job) {
     TFlowContext ctx{host, state, port};
 
     std::string error;
+    std::string detail;
     try {
         if (job.IdentifyOnly) {
             const TIdentifyOutcome outcome = IdentifyDevice(ctx, TIdentifyCaller::ButtonConect);
@@ -97,6 +98,7 @@ TPortResult RunPort(const TPortJob& job) {
         // Lost during the write, the instrument was left in its bootloader, part written.
         SetOutcome(result, "serial-error", exSerial, host.WriteStarted());
         error = e.what();
+        detail = e.Detail(); // message 2: who holds the port
     } catch (const EConvertError& e) {
         // Only the version gate converts here: a six-character description that is no number.
         SetOutcome(result, "refused", exGate, true);
@@ -114,6 +116,9 @@ TPortResult RunPort(const TPortJob& job) {
     result.Messages.insert(result.Messages.begin(), host.Messages().begin(), host.Messages().end());
     if (!error.empty()) {
         result.Messages.push_back(error);
+    }
+    if (!detail.empty()) {
+        result.Messages.push_back(detail);
     }
     result.Last = host.Snapshot();
     if (result.Outcome == "flashed") {

@@ -71,6 +71,101 @@ std::string Joined(const std::vector<std::string>& messages) {
 
 } // namespace
 
+std::string ProgressText(const TPortProgress& p) {
+    if (p.Phase == "identify") {
+        return "identify " + std::to_string(p.IdentifyPercent) + "%";
+    }
+    std::string line = Padded(p.Phase, 6) + " " + std::to_string(Percent(p)) + "%  " +
+                       Kib(p.Bytes) + "/" + Kib(p.TotalBytes) + " KiB";
+    if (p.WriteElapsed > 0.05 && p.Bytes > 0) {
+        const double rate = static_cast<double>(p.Bytes) / p.WriteElapsed;
+        line += "  " + Format("%.1f", rate / 1024.0) + " KiB/s  left " +
+                Clock(static_cast<double>(p.TotalBytes - p.Bytes) / rate);
+    }
+    line += "  pauses " + Pauses(p);
+    if (p.FailedTries > 0) {
+        line += "  failed " + std::to_string(p.FailedTries);
+    }
+    return line;
+}
+
+std::string ResultText(const TPortResult& r) {
+    const TPortProgress& p = r.Last;
+    std::string line = r.Outcome;
+    if (r.Outcome == "flashed") {
+        line += ": " + Kib(p.TotalBytes) + " KiB in " + Format("%.1f", p.Elapsed) + " s, " +
+                std::to_string(p.Tries) + " tries, " + std::to_string(p.FailedTries) +
+                " failed, pauses " + Pauses(p);
+    } else if (r.Outcome == "identified") {
+        line += ": bootloader " + r.Geometry.LoaderVersion + ", " +
+                std::to_string(r.Geometry.EraseCount) + " units of " +
+                std::to_string(r.Geometry.BlocksPerErase) + " x " +
+                std::to_string(r.Geometry.BlockSize) + " bytes";
+    } else {
+        if (p.Tries > 0) {
+            line += " at " + Kib(p.Bytes) + "/" + Kib(p.TotalBytes) + " KiB";
+        }
+        line += " (exit " + std::to_string(r.ExitCode) + ")";
+    }
+    if (r.InBootloader && r.Outcome != "flashed") {
+        line += "; the instrument stays in its bootloader";
+    }
+    return line;
+}
+
+TJsonObject ProgressObject(const TPortProgress& p, std::string_view whereKey,
+                           std::string_view where) {
+    TJsonObject o;
+    o.Add("event", "progress")
+        .Add(whereKey, where)
+        .Add("phase", p.Phase)
+        .Add("percent", Percent(p))
+        .Add("unit", p.Unit)
+        .Add("units", p.Units)
+        .Add("block", p.Block)
+        .Add("blocks", p.Blocks)
+        .Add("tries", p.Tries)
+        .Add("failed_tries", p.FailedTries)
+        .Add("pauses", std::vector<std::int64_t>(p.Pauses.begin(), p.Pauses.end()))
+        .Add("bytes", p.Bytes)
+        .Add("total_bytes", p.TotalBytes)
+        .AddSeconds("elapsed", p.Elapsed);
+    return o;
+}
+
+TJsonObject ResultObject(const TPortResult& r, std::string_view event) {
+    TJsonObject geometry;
+    geometry.Add("loader_version", r.Geometry.LoaderVersion)
+        .Add("blocks_per_erase", r.Geometry.BlocksPerErase)
+        .Add("block_size", r.Geometry.BlockSize)
+        .Add("erase_count", r.Geometry.EraseCount);
+    TJsonObject o;
+    o.Add("event", event)
+        .Add("port", r.Port)
+        .Add("outcome", r.Outcome)
+        .Add("exit_code", r.ExitCode)
+        .Add("message", Joined(r.Messages))
+        .Add("messages", r.Messages)
+        .Add("installed_version", r.InstalledVersion)
+        .Add("identified", r.Identified);
+    if (r.Identified) {
+        o.Add("geometry", geometry);
+    }
+    o.Add("tries", r.Last.Tries)
+        .Add("failed_tries", r.Last.FailedTries)
+        .Add("pauses", std::vector<std::int64_t>(r.Last.Pauses.begin(), r.Last.Pauses.end()))
+        .AddSeconds("seconds", r.Last.Elapsed)
+        .AddSeconds("paused_seconds", r.Last.Paused)
+        .Add("bytes", r.Last.Bytes)
+        .Add("total_bytes", r.Last.TotalBytes)
+        .Add("in_bootloader", r.InBootloader);
+    return o;
+}
+
+std::string JoinedMessages(const std::vector<std::string>& messages) {
+    return Joined(messages);
+}
+
 std::vector<std::string> MessageLines(const std::string& message) {
     std::vector<std::string> lines;
     std::string line;
@@ -118,46 +213,11 @@ TReporter::TReporter(TReportForm form, std::vector<std::string> ports, std::FILE
 }
 
 std::string TReporter::ProgressLine(std::size_t index, const TPortProgress& p) const {
-    std::string line = Padded(Ports[index], NameWidth) + "  ";
-    if (p.Phase == "identify") {
-        return line + "identify " + std::to_string(p.IdentifyPercent) + "%";
-    }
-    line += Padded(p.Phase, 6) + " " + std::to_string(Percent(p)) + "%  " + Kib(p.Bytes) + "/" +
-            Kib(p.TotalBytes) + " KiB";
-    if (p.WriteElapsed > 0.05 && p.Bytes > 0) {
-        const double rate = static_cast<double>(p.Bytes) / p.WriteElapsed;
-        line += "  " + Format("%.1f", rate / 1024.0) + " KiB/s  left " +
-                Clock(static_cast<double>(p.TotalBytes - p.Bytes) / rate);
-    }
-    line += "  pauses " + Pauses(p);
-    if (p.FailedTries > 0) {
-        line += "  failed " + std::to_string(p.FailedTries);
-    }
-    return line;
+    return Padded(Ports[index], NameWidth) + "  " + ProgressText(p);
 }
 
 std::string TReporter::ResultLine(const TPortResult& r) const {
-    const TPortProgress& p = r.Last;
-    std::string line = Padded(r.Port, NameWidth) + "  " + r.Outcome;
-    if (r.Outcome == "flashed") {
-        line += ": " + Kib(p.TotalBytes) + " KiB in " + Format("%.1f", p.Elapsed) + " s, " +
-                std::to_string(p.Tries) + " tries, " + std::to_string(p.FailedTries) +
-                " failed, pauses " + Pauses(p);
-    } else if (r.Outcome == "identified") {
-        line += ": bootloader " + r.Geometry.LoaderVersion + ", " +
-                std::to_string(r.Geometry.EraseCount) + " units of " +
-                std::to_string(r.Geometry.BlocksPerErase) + " x " +
-                std::to_string(r.Geometry.BlockSize) + " bytes";
-    } else {
-        if (p.Tries > 0) {
-            line += " at " + Kib(p.Bytes) + "/" + Kib(p.TotalBytes) + " KiB";
-        }
-        line += " (exit " + std::to_string(r.ExitCode) + ")";
-    }
-    if (r.InBootloader && r.Outcome != "flashed") {
-        line += "; the instrument stays in its bootloader";
-    }
-    return line;
+    return Padded(r.Port, NameWidth) + "  " + ResultText(r);
 }
 
 void TReporter::Redraw(std::size_t index) {
@@ -177,21 +237,7 @@ void TReporter::Progress(std::size_t index, const TPortProgress& p) {
     }
     switch (Form) {
     case TReportForm::Json: {
-        TJsonObject o;
-        o.Add("event", "progress")
-            .Add("port", Ports[index])
-            .Add("phase", p.Phase)
-            .Add("percent", Percent(p))
-            .Add("unit", p.Unit)
-            .Add("units", p.Units)
-            .Add("block", p.Block)
-            .Add("blocks", p.Blocks)
-            .Add("tries", p.Tries)
-            .Add("failed_tries", p.FailedTries)
-            .Add("pauses", std::vector<std::int64_t>(p.Pauses.begin(), p.Pauses.end()))
-            .Add("bytes", p.Bytes)
-            .Add("total_bytes", p.TotalBytes)
-            .AddSeconds("elapsed", p.Elapsed);
+        const TJsonObject o = ProgressObject(p, "port", Ports[index]);
         std::fprintf(Out, "%s\n", o.Text().c_str());
         std::fflush(Out);
         break;
@@ -230,31 +276,7 @@ void TReporter::Finished(std::size_t index, const TPortResult& r) {
     Results[index] = r;
     switch (Form) {
     case TReportForm::Json: {
-        TJsonObject geometry;
-        geometry.Add("loader_version", r.Geometry.LoaderVersion)
-            .Add("blocks_per_erase", r.Geometry.BlocksPerErase)
-            .Add("block_size", r.Geometry.BlockSize)
-            .Add("erase_count", r.Geometry.EraseCount);
-        TJsonObject o;
-        o.Add("event", "result")
-            .Add("port", r.Port)
-            .Add("outcome", r.Outcome)
-            .Add("exit_code", r.ExitCode)
-            .Add("message", Joined(r.Messages))
-            .Add("messages", r.Messages)
-            .Add("installed_version", r.InstalledVersion)
-            .Add("identified", r.Identified);
-        if (r.Identified) {
-            o.Add("geometry", geometry);
-        }
-        o.Add("tries", r.Last.Tries)
-            .Add("failed_tries", r.Last.FailedTries)
-            .Add("pauses", std::vector<std::int64_t>(r.Last.Pauses.begin(), r.Last.Pauses.end()))
-            .AddSeconds("seconds", r.Last.Elapsed)
-            .AddSeconds("paused_seconds", r.Last.Paused)
-            .Add("bytes", r.Last.Bytes)
-            .Add("total_bytes", r.Last.TotalBytes)
-            .Add("in_bootloader", r.InBootloader);
+        const TJsonObject o = ResultObject(r, "result");
         std::fprintf(Out, "%s\n", o.Text().c_str());
         std::fflush(Out);
         break;

@@ -101,7 +101,7 @@ bool TBComPort::Open() {
     case TComOpenResult::NotFound:
         throw EComPort(1);
     case TComOpenResult::Denied:
-        throw EComPort(2);
+        throw EComPort(2, Os->HolderText());
     case TComOpenResult::Other:
         Os->CloseDevice();
         throw EComPort(10);
@@ -297,10 +297,10 @@ std::int32_t TBComPort::SendString(const std::string& text) {
     const std::uint64_t start = Os->NowNs();
     const TComTransfer done = Os->Write(text.data(), text.size(), budget);
     // A frame cut short would reach the device as a different frame: never return one.
-    if (!done.Ok || done.Count != text.size() ||
-        !WaitForLine(text.size(), start, LineTimeNs(text.size(), rate, halfBits), budget)) {
+    if (!done.Ok || done.Count != text.size()) {
         throw EComPort(3);
     }
+    WaitForLine(text.size(), start, LineTimeNs(text.size(), rate, halfBits), budget);
     return static_cast<std::int32_t>(done.Count);
 }
 
@@ -309,30 +309,28 @@ std::int32_t TBComPort::SendString(const std::string& text) {
 // since the write began and the driver's output queue is empty.  Drivers disagree about that
 // queue: a pseudo-terminal reports it empty at once, cdc-acm reports kilobytes for a few
 // bytes; a count above what this write queued says nothing about it, and the line time alone
-// decides.  False when the budget ended with bytes still queued.
-bool TBComPort::WaitForLine(std::size_t size, std::uint64_t start, std::uint64_t lineNs,
+// decides.  Some drivers keep reporting a few bytes for good: the system has said that the
+// whole write is done, so the queue is watched for a bounded grace only (the budget, or
+// NoBudgetGraceNs after the line time where there is none) and then the write stands.
+void TBComPort::WaitForLine(std::size_t size, std::uint64_t start, std::uint64_t lineNs,
                             std::optional<std::uint64_t> budget) {
     constexpr std::uint64_t PollStepNs = 1000000;
+    constexpr std::uint64_t NoBudgetGraceNs = 1000000000;
     const std::uint64_t lineEnd = start + lineNs;
+    // A budget always holds the line time (WriteBudgetNs gives twice that and more).
+    const std::uint64_t end = budget ? start + *budget : lineEnd + NoBudgetGraceNs;
     for (;;) {
         const std::uint64_t now = Os->NowNs();
-        const std::uint64_t budgetLeft =
-            budget ? (start + *budget > now ? start + *budget - now : 0) : UINT64_MAX;
         if (now < lineEnd) {
-            if (budgetLeft == 0) {
-                return false;
-            }
-            Os->SleepNs(std::min(lineEnd - now, budgetLeft));
+            Os->SleepNs(lineEnd - now);
             continue;
         }
         std::uint32_t queued = 0;
-        if (!Os->OutQueueCount(queued) || queued == 0 || queued > size) {
-            return true; // a driver without the count leaves the line time alone
+        // A driver without the count leaves the line time alone.
+        if (now >= end || !Os->OutQueueCount(queued) || queued == 0 || queued > size) {
+            return;
         }
-        if (budgetLeft == 0) {
-            return false;
-        }
-        Os->SleepNs(std::min(PollStepNs, budgetLeft));
+        Os->SleepNs(std::min(PollStepNs, end - now));
     }
 }
 

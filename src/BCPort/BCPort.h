@@ -20,15 +20,17 @@
 //   Write of N bytes: total budget = WriteTotalMultiplier * N + WriteTotalConstant, none when
 //                     both are 0.  A limited budget is lengthened by twice the time the N
 //                     bytes need on the line at BaudRate (10 bits a byte) plus 50 ms, so a
-//                     slow rate never cuts a frame.  SendString returns once the bytes have
-//                     left the driver; when not all of them could within the budget it raises
+//                     slow rate never cuts a frame.  When the system refuses or fails the
+//                     write, or reports fewer than N bytes written, SendString raises
 //                     EComPort 3: a frame is never sent in part without the caller knowing.
-//                     Before it returns SendString waits for the line: until the N bytes'
-//                     own line time at the port's rate and character format (start bit,
-//                     data bits, parity bit, stop bits) has passed since the write began,
-//                     and until the driver reports its output queue empty, polled every
-//                     1 ms at most (a count larger than N says nothing about this write and
-//                     leaves the line time alone).  Both inside the budget above.
+//                     Otherwise it returns N, after waiting for the line: until the N
+//                     bytes' own line time at the port's rate and character format (start
+//                     bit, data bits, parity bit, stop bits) has passed since the write
+//                     began, and until the driver reports its output queue empty, polled
+//                     every 1 ms at most (a count larger than N says nothing about this
+//                     write and leaves the line time alone).  The queue is watched until the
+//                     budget above ends, or for 1 s after the line time where there is no
+//                     budget; a queue still not empty then is no failure.
 //   Waits use a monotonic clock with sub-millisecond resolution; interrupted system calls
 //   are retried.  With all five values 1 a ReceiveString(40) on a silent line returns empty
 //   after about 41 ms.
@@ -45,7 +47,9 @@
 // Events present together are dispatched in this order: line error, received bytes,
 // transmit queue empty, ring, CTS, DSR, RLSD, input queue 80 % full.  Handlers are set while
 // the port is closed.  Close never waits on the user-interface thread: a dispatch still
-// waiting for it is run by Close itself or dropped.
+// waiting for it is run by Close itself or dropped.  Nor does it wait without limit on a
+// driver: the event thread gets 1 s to end and is let go after that, and on Windows an event
+// wait that ignores its cancel is given up after 1 s more.
 #pragma once
 
 #include <cstddef>
@@ -262,7 +266,7 @@ private:
     void ApplyBufferSizes();
     void ApplyLineSettings();
     void ApplyTimeouts();
-    bool WaitForLine(std::size_t size, std::uint64_t start, std::uint64_t lineNs,
+    void WaitForLine(std::size_t size, std::uint64_t start, std::uint64_t lineNs,
                      std::optional<std::uint64_t> budget);
 
     std::unique_ptr<TComOs> Os;

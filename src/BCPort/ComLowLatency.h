@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ComOs.h"
+#include "PortInfo.h"
 
 // The two serial-settings requests, TIOCGSERIAL and TIOCSSERIAL; a seam for the tests.
 using TSerialIoctl = int (*)(int fd, unsigned long request, serial_struct* settings);
@@ -31,5 +32,6 @@ TLowLatencyState RaiseLowLatency(int fd, TSerialIoctl io = SystemSerialIoctl);
 void RestoreLowLatency(int fd, const TLowLatencyState& state, TSerialIoctl io = SystemSerialIoctl);
 
 // The Linux layer with its serial-settings requests made through `serialIoctl`
-// (CreatePlatformComOs gives it SystemSerialIoctl).
-std::unique_ptr<TComOs> CreatePosixComOs(TSerialIoctl serialIoctl);
+// (CreatePlatformComOs gives it SystemSerialIoctl), looking for the port's holders in
+// `places` (the machine's own by default).
+std::unique_ptr<TComOs> CreatePosixComOs(TSerialIoctl serialIoctl, TPortPlaces places = {});

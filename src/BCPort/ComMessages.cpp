@@ -1,5 +1,7 @@
 #include "ComMessages.h"
 
+#include <utility>
+
 namespace {
 // "СОМ" in messages 1 and 15 is written with Cyrillic letters, as the users know it.
 constexpr const char* Texts[16] = {
@@ -27,3 +29,6 @@ const char* ComMessageText(int number) {
 }
 
 EComPort::EComPort(int number) : std::runtime_error(ComMessageText(number)), Number_(number) {}
+
+EComPort::EComPort(int number, std::string detail)
+    : std::runtime_error(ComMessageText(number)), Number_(number), Detail_(std::move(detail)) {}

@@ -24,6 +24,7 @@
 #include "ComLowLatency.h"
 #include "ComOs.h"
 #include "ComTiming.h"
+#include "PortHoldersLinux.h"
 
 namespace {
 
@@ -328,11 +329,13 @@ namespace {
 
 class TComOsPosix final : public TComOs {
 public:
-    explicit TComOsPosix(TSerialIoctl serialIoctl) : SerialIoctl(serialIoctl) {}
+    TComOsPosix(TSerialIoctl serialIoctl, TPortPlaces places)
+        : SerialIoctl(serialIoctl), Places(std::move(places)) {}
     ~TComOsPosix() override { CloseDevice(); }
 
     TComOpenResult OpenDevice(const std::string& port) override {
         CloseDevice();
+        Holders.clear();
         if (port.empty()) {
             return TComOpenResult::NotFound; // no port chosen: none to open
         }
@@ -342,18 +345,39 @@ public:
             fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0) {
-            return ClassifyOpenError(errno);
+            const int err = errno;
+            if (err == EBUSY) { // another program set TIOCEXCL
+                Holders = DescribeHolders(path);
+            }
+            return ClassifyOpenError(err);
         }
         // flock keeps out every other open, root's included; TIOCEXCL adds the kernel's own
         // refusal for programs that do not lock.
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
             ::close(fd);
-            return err == EWOULDBLOCK ? TComOpenResult::Denied : TComOpenResult::Other;
+            if (err != EWOULDBLOCK) {
+                return TComOpenResult::Other;
+            }
+            Holders = DescribeHolders(path);
+            return TComOpenResult::Denied;
         }
         if (::ioctl(fd, TIOCEXCL) != 0) {
             ::close(fd);
-            return TComOpenResult::Other;
+            return TComOpenResult::Other; // no terminal device
+        }
+        // Most terminal programs take neither lock: a device someone else has open, or
+        // whose UUCP lock file names a live process, is refused as Windows refuses a port in
+        // use, before anything is sent.  A pseudo-terminal is kept open by the program that
+        // made it (the simulator, socat), so there only the locks count.
+        const bool pty = IsPseudoTerminalDevice(path);
+        const std::vector<TPortHolder> holders =
+            FindPortHolders(path, pty ? TPortHoldScan::Locks : TPortHoldScan::Everything, Places);
+        if (!holders.empty()) {
+            ::ioctl(fd, TIOCNXCL);
+            ::close(fd);
+            Holders = HoldersText(holders);
+            return TComOpenResult::Denied;
         }
         const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
@@ -380,6 +404,8 @@ public:
         }
         return TComOpenResult::Ok;
     }
+
+    std::string HolderText() const override { return Holders; }
 
     void CloseDevice() override {
         if (Fd < 0) {
@@ -717,6 +743,20 @@ private:
         }
     }
 
+    // Who holds a device that refused us: this program too, when another of its ports has
+    // it.  On a pseudo-terminal the lock's holder is the one to name, not the maker who
+    // keeps it open; failing a lock, every process is.
+    std::string DescribeHolders(const std::string& path) const {
+        std::vector<TPortHolder> holders;
+        if (IsPseudoTerminalDevice(path)) {
+            holders = FindPortHolders(path, TPortHoldScan::Locks, Places, 0);
+        }
+        if (holders.empty()) {
+            holders = FindPortHolders(path, TPortHoldScan::Everything, Places, 0);
+        }
+        return HoldersText(holders);
+    }
+
     void Wake() const {
         if (Shared.WakeFd >= 0) {
             ::eventfd_write(Shared.WakeFd, 1);
@@ -729,6 +769,8 @@ private:
 
     int Fd = -1;
     TSerialIoctl SerialIoctl;
+    TPortPlaces Places;
+    std::string Holders;         // who held the device when the last OpenDevice was refused
     TLowLatencyState LowLatency; // what Open changed in the driver's settings
     int TimerFd = -1;            // deadlines of the waits, while the device is open
     TComTimeoutValues Timeouts;
@@ -740,8 +782,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<TComOs> CreatePosixComOs(TSerialIoctl serialIoctl) {
-    return std::make_unique<TComOsPosix>(serialIoctl);
+std::unique_ptr<TComOs> CreatePosixComOs(TSerialIoctl serialIoctl, TPortPlaces places) {
+    return std::make_unique<TComOsPosix>(serialIoctl, std::move(places));
 }
 
 std::unique_ptr<TComOs> CreatePlatformComOs() {

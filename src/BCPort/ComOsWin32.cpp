@@ -10,20 +10,33 @@
 //    and reads only what is there (Wine keeps such a read pending on an empty queue);
 //  - a transfer that ends by time-out and that the system reports as ERROR_TIMEOUT (Wine
 //    does, Windows reports success) counts as completed with the bytes moved by then.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+//
+// Two rules for drivers that misbehave, which Wine cannot show (the calls involved go
+// through a TComWin32Api table, so tests can play such a driver):
+//  - an event wait that does not end within CancelGraceMs of its cancel (a pulled adapter may
+//    ignore it) is given up, and its OVERLAPPED, event and mask word are kept for good: the
+//    system still owns them and writes into them when the wait ends at last;
+//  - ClearCommError clears the line error flags it reports, whoever calls it: the flags of
+//    the layer's own calls (the queue counts) are kept and handed to the next ClearErrors.
+#include "ComOsWin32.h"
+
+#include <mmsystem.h>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
+#include <mutex>
+#include <vector>
 
 #include "ComOs.h"
-#include "ComOsWin32.h"
 #include "ComTiming.h"
 
 namespace {
 
 constexpr DWORD AllOnes = std::numeric_limits<DWORD>::max();
 constexpr DWORD WriteMarginMs = 50;
+// How long an event wait may take to end after its cancel before it is given up.
+constexpr DWORD CancelGraceMs = 1000;
 
 DWORD SaturatedSum(std::uint64_t a, std::uint64_t b) {
     return static_cast<DWORD>(std::min<std::uint64_t>(a + b, AllOnes));
@@ -45,13 +58,13 @@ public:
     bool Valid() const { return Overlapped.hEvent != nullptr; }
 
     // Waits without a limit for the started transfer, then takes its result without waiting.
-    TComTransfer Finish(HANDLE handle) {
+    TComTransfer Finish(const TComWin32Api& api, HANDLE handle) {
         TComTransfer result;
-        if (::WaitForSingleObject(Overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) {
+        if (api.WaitForSingleObject(Overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) {
             return result;
         }
         DWORD count = 0;
-        if (::GetOverlappedResult(handle, &Overlapped, &count, FALSE)) {
+        if (api.GetOverlappedResult(handle, &Overlapped, &count, FALSE)) {
             result.Ok = true;
             result.Count = count;
         } else if (::GetLastError() == ERROR_TIMEOUT) {
@@ -68,19 +81,49 @@ bool Started(BOOL accepted) {
     return accepted || ::GetLastError() == ERROR_IO_PENDING;
 }
 
+// What the system writes into while an event wait is pending.
+struct TWaitRequest {
+    OVERLAPPED Overlapped{};
+    DWORD Mask = 0;
+};
+
+// Event waits given up while the system still owned them; never freed.
+std::mutex AbandonedLock;
+std::vector<const TWaitRequest*>* Abandoned = new std::vector<const TWaitRequest*>;
+
+void Abandon(const TWaitRequest* request) {
+    std::lock_guard<std::mutex> lock(AbandonedLock);
+    Abandoned->push_back(request);
+}
+
 // The event thread's wait: WaitCommEvent on its own OVERLAPPED, then a wait for the stop
 // event or the wait's event.
 class TComEventWaitWin32 final : public TComEventWait {
 public:
-    explicit TComEventWaitWin32(HANDLE handle) : Handle(handle) {
+    TComEventWaitWin32(const TComWin32Api& api, HANDLE handle)
+        : Api(api), Handle(handle), Request(new TWaitRequest) {
         StopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        Request->Overlapped.hEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
     }
+    // Called after the event thread has ended and has cleared the event mask, which ends a
+    // pending wait on a driver that behaves.
     ~TComEventWaitWin32() override {
         if (Pending) {
-            // The system still owns the OVERLAPPED: end the wait before its event goes.
-            ::CancelIoEx(Handle, &Request.Overlapped);
-            DWORD ignored = 0;
-            ::GetOverlappedResult(Handle, &Request.Overlapped, &ignored, TRUE);
+            Api.CancelIoEx(Handle, &Request->Overlapped);
+            if (Api.WaitForSingleObject(Request->Overlapped.hEvent, CancelGraceMs) !=
+                WAIT_OBJECT_0) {
+                Abandon(Request); // the system may still write into it: keep it, event and all
+                Request = nullptr;
+            } else {
+                DWORD ignored = 0;
+                Api.GetOverlappedResult(Handle, &Request->Overlapped, &ignored, FALSE);
+            }
+        }
+        if (Request != nullptr) {
+            if (Request->Overlapped.hEvent != nullptr) {
+                ::CloseHandle(Request->Overlapped.hEvent);
+            }
+            delete Request;
         }
         if (StopEvent != nullptr) {
             ::CloseHandle(StopEvent);
@@ -89,20 +132,20 @@ public:
     TComEventWaitWin32(const TComEventWaitWin32&) = delete;
     TComEventWaitWin32& operator=(const TComEventWaitWin32&) = delete;
 
-    bool Valid() const { return StopEvent != nullptr && Request.Valid(); }
+    bool Valid() const { return StopEvent != nullptr && Request->Overlapped.hEvent != nullptr; }
 
     TComWaitResult Wait(std::uint32_t& occurred) override {
         occurred = 0;
         if (!Pending) {
-            Mask = 0;
-            if (!Started(::WaitCommEvent(Handle, &Mask, &Request.Overlapped))) {
+            Request->Mask = 0;
+            if (!Started(Api.WaitCommEvent(Handle, &Request->Mask, &Request->Overlapped))) {
                 return ::WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0
                            ? TComWaitResult::Stopped
                            : TComWaitResult::Failed;
             }
             Pending = true;
         }
-        const HANDLE objects[2] = {StopEvent, Request.Overlapped.hEvent};
+        const HANDLE objects[2] = {StopEvent, Request->Overlapped.hEvent};
         const DWORD which = ::WaitForMultipleObjects(2, objects, FALSE, INFINITE);
         if (which == WAIT_OBJECT_0) {
             return TComWaitResult::Stopped; // the wait stays pending; the mask ends it
@@ -112,10 +155,10 @@ public:
         }
         Pending = false;
         DWORD ignored = 0;
-        if (!::GetOverlappedResult(Handle, &Request.Overlapped, &ignored, FALSE)) {
+        if (!Api.GetOverlappedResult(Handle, &Request->Overlapped, &ignored, FALSE)) {
             return TComWaitResult::Failed;
         }
-        occurred = Mask;
+        occurred = Request->Mask;
         return TComWaitResult::Events;
     }
 
@@ -126,20 +169,21 @@ public:
     }
 
 private:
+    const TComWin32Api Api; // a copy: the wait may outlive the layer
     HANDLE Handle;
     HANDLE StopEvent = nullptr;
-    TOverlappedRequest Request;
-    DWORD Mask = 0;
+    TWaitRequest* Request; // owned, unless given up
     bool Pending = false;
 };
 
 class TComOsWin32 final : public TComOs {
 public:
-    TComOsWin32() {
+    explicit TComOsWin32(const TComWin32Api& api) : Api(api) {
         // Sleep() keeps to the system tick (up to 15.6 ms); the wait for a frame's line time
-        // needs about a millisecond.  Windows 10 1803 and later have such timers.
+        // needs about a millisecond.  Windows 10 1803 and later have such timers; before, the
+        // system timer resolution is raised to 1 ms while the port is open.
         constexpr DWORD HighResolution = 0x00000002; // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-        Timer = ::CreateWaitableTimerExW(nullptr, nullptr, HighResolution, TIMER_ALL_ACCESS);
+        Timer = Api.CreateWaitableTimerExW(nullptr, nullptr, HighResolution, TIMER_ALL_ACCESS);
     }
     ~TComOsWin32() override {
         CloseDevice();
@@ -170,6 +214,7 @@ public:
         Handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (Handle != INVALID_HANDLE_VALUE) {
+            PeriodRaised = Timer == nullptr && Api.TimeBeginPeriod(1) == TIMERR_NOERROR;
             return TComOpenResult::Ok;
         }
         switch (::GetLastError()) {
@@ -187,7 +232,12 @@ public:
             ::CloseHandle(Handle);
             Handle = INVALID_HANDLE_VALUE;
         }
+        if (PeriodRaised) {
+            Api.TimeEndPeriod(1);
+            PeriodRaised = false;
+        }
         TimeoutsApplied = false;
+        PendingErrors = 0;
     }
 
     bool SetupBuffers(std::int32_t inSize, std::int32_t outSize) override {
@@ -248,7 +298,7 @@ public:
                                  &request.Overlapped))) {
             return {};
         }
-        return request.Finish(Handle);
+        return request.Finish(Api, Handle);
     }
 
     TComTransfer Read(char* data, std::size_t size) override {
@@ -268,13 +318,12 @@ public:
                 ::ReadFile(Handle, data, static_cast<DWORD>(size), nullptr, &request.Overlapped))) {
             return {};
         }
-        return request.Finish(Handle);
+        return request.Finish(Api, Handle);
     }
 
     bool InQueueCount(std::uint32_t& count) override {
         COMSTAT status{};
-        DWORD errors = 0;
-        if (!::ClearCommError(Handle, &errors, &status)) {
+        if (!ClearCommError(nullptr, &status)) {
             return false;
         }
         count = status.cbInQue;
@@ -283,8 +332,7 @@ public:
 
     bool OutQueueCount(std::uint32_t& count) override {
         COMSTAT status{};
-        DWORD errors = 0;
-        if (!::ClearCommError(Handle, &errors, &status)) {
+        if (!ClearCommError(nullptr, &status)) {
             return false;
         }
         count = status.cbOutQue;
@@ -293,10 +341,10 @@ public:
 
     bool ClearErrors(std::uint32_t& errors) override {
         DWORD flags = 0;
-        if (!::ClearCommError(Handle, &flags, nullptr)) {
+        if (!ClearCommError(&flags, nullptr)) {
             return false;
         }
-        errors = flags;
+        errors = flags | PendingErrors.exchange(0);
         return true;
     }
 
@@ -309,10 +357,10 @@ public:
         return true;
     }
 
-    bool SetEventMask(std::uint32_t mask) override { return ::SetCommMask(Handle, mask) != 0; }
+    bool SetEventMask(std::uint32_t mask) override { return Api.SetCommMask(Handle, mask) != 0; }
 
     std::unique_ptr<TComEventWait> CreateEventWait() override {
-        auto wait = std::make_unique<TComEventWaitWin32>(Handle);
+        auto wait = std::make_unique<TComEventWaitWin32>(Api, Handle);
         if (!wait->Valid()) {
             return nullptr;
         }
@@ -322,6 +370,21 @@ public:
     HANDLE DeviceHandle() const { return Handle; }
 
 private:
+    // ClearCommError clears the flags it reports: those of a call that is not ClearErrors's
+    // own wait in PendingErrors for the next ClearErrors (the line error dispatch).
+    bool ClearCommError(DWORD* errors, COMSTAT* status) {
+        DWORD flags = 0;
+        if (!Api.ClearCommError(Handle, &flags, status)) {
+            return false;
+        }
+        if (errors != nullptr) {
+            *errors = flags;
+        } else {
+            PendingErrors.fetch_or(flags);
+        }
+        return true;
+    }
+
     bool SetSystemTimeouts() {
         COMMTIMEOUTS record{};
         record.ReadIntervalTimeout = Timeouts.ReadInterval;
@@ -343,8 +406,12 @@ private:
         return (2 * LineTimeNs(1, Rate, HalfBits) + 999999) / 1000000;
     }
 
+    TComWin32Api Api;
     HANDLE Handle = INVALID_HANDLE_VALUE;
-    HANDLE Timer = nullptr; // high-resolution waitable timer, where the system has one
+    HANDLE Timer = nullptr;    // high-resolution waitable timer, where the system has one
+    bool PeriodRaised = false; // without one: timeBeginPeriod(1) while the device is open
+    // Line error flags taken by the queue counts; both threads make those calls.
+    std::atomic<std::uint32_t> PendingErrors{0};
     TComTimeoutValues Timeouts;
     bool TimeoutsApplied = false;
     std::uint32_t Rate = 9600;
@@ -353,11 +420,37 @@ private:
 
 } // namespace
 
+const TComWin32Api& SystemComWin32Api() {
+    static const TComWin32Api api = {
+        .WaitCommEvent = ::WaitCommEvent,
+        .SetCommMask = ::SetCommMask,
+        .CancelIoEx = ::CancelIoEx,
+        .GetOverlappedResult = ::GetOverlappedResult,
+        .WaitForSingleObject = ::WaitForSingleObject,
+        .ClearCommError = ::ClearCommError,
+        .CreateWaitableTimerExW = ::CreateWaitableTimerExW,
+        .TimeBeginPeriod = ::timeBeginPeriod,
+        .TimeEndPeriod = ::timeEndPeriod,
+    };
+    return api;
+}
+
+std::unique_ptr<TComOs> CreateWin32ComOs(const TComWin32Api& api) {
+    return std::make_unique<TComOsWin32>(api);
+}
+
 std::unique_ptr<TComOs> CreatePlatformComOs() {
-    return std::make_unique<TComOsWin32>();
+    return CreateWin32ComOs(SystemComWin32Api());
 }
 
 void* ComOsWin32Handle(TComOs& os) {
     auto* layer = dynamic_cast<TComOsWin32*>(&os);
     return layer != nullptr ? layer->DeviceHandle() : nullptr;
+}
+
+bool ComWin32Abandoned(const void* overlapped) {
+    std::lock_guard<std::mutex> lock(AbandonedLock);
+    return std::any_of(Abandoned->begin(), Abandoned->end(), [&](const TWaitRequest* request) {
+        return &request->Overlapped == overlapped;
+    });
 }

@@ -114,50 +114,62 @@ void TComSyncChannel::Stop() {
 
 // --- TComThread ---
 
-TComThread::TComThread(TBComPort& port)
-    : ComPort(port), Channel(std::make_shared<TComSyncChannel>()) {
-    StopAndWait = ComPort.Os->CreateEventWait();
-    if (!StopAndWait) {
+TComThread::TComThread(TBComPort& port) : State(std::make_shared<TState>()) {
+    State->Port = &port;
+    State->Channel = std::make_shared<TComSyncChannel>();
+    State->StopAndWait = port.Os->CreateEventWait();
+    if (!State->StopAndWait) {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
                                 "Thread creation error");
     }
     // The result is not looked at: a driver that refuses the mask reports no events.
-    ComPort.Os->SetEventMask(PortEventsToMask(ComPort.WatchedEvents_));
+    port.Os->SetEventMask(PortEventsToMask(port.WatchedEvents_));
     // Normal priority is the thread's own: nothing to set.
-    Thread = std::thread([this] { Execute(); });
+    Thread = std::thread([state = State] { Execute(state); });
 }
 
 TComThread::~TComThread() {
     SignalStop();
-    if (Thread.joinable()) {
-        Thread.join();
+    if (!Thread.joinable()) {
+        return;
     }
+    if (State->WaitFinished(JoinGraceMs)) {
+        Thread.join();
+        return;
+    }
+    State->LetGo = true;
+    Thread.detach();
 }
 
 void TComThread::SignalStop() {
-    StopAndWait->Stop();
-    Channel->Stop();
+    State->StopAndWait->Stop();
+    State->Channel->Stop();
     std::this_thread::yield();
 }
 
-bool TComThread::Finished() const {
-    std::lock_guard<std::mutex> lock(FinishedLock);
-    return Finished_;
+std::function<bool(std::uint32_t)> TComThread::FinishWaiter(const TComThread& thread) {
+    return [state = thread.State](std::uint32_t limitMs) { return state->WaitFinished(limitMs); };
 }
 
-bool TComThread::WaitFinished(std::uint32_t limitMs) {
+bool TComThread::TState::IsFinished() {
+    std::lock_guard<std::mutex> lock(FinishedLock);
+    return Finished;
+}
+
+bool TComThread::TState::WaitFinished(std::uint32_t limitMs) {
     std::unique_lock<std::mutex> lock(FinishedLock);
     return FinishedChanged.wait_for(lock, std::chrono::milliseconds(limitMs),
-                                    [&] { return Finished_; });
+                                    [&] { return Finished; });
 }
 
-void TComThread::Execute() {
+void TComThread::Execute(const std::shared_ptr<TState>& state) {
+    TState& s = *state;
     bool cleanEnd = true;
     try {
         int failures = 0;
         for (;;) {
             std::uint32_t mask = 0;
-            const TComWaitResult result = StopAndWait->Wait(mask);
+            const TComWaitResult result = s.StopAndWait->Wait(mask);
             if (result == TComWaitResult::Stopped) {
                 break;
             }
@@ -167,29 +179,29 @@ void TComThread::Execute() {
                 }
                 const std::uint32_t pause =
                     std::min(LongestBackOffMs, FirstBackOffMs << (failures - 1));
-                if (StopAndWait->Pause(pause)) {
+                if (s.StopAndWait->Pause(pause)) {
                     break;
                 }
                 continue;
             }
             failures = 0;
             const TPortEventSet events = MaskToPortEvents(mask);
-            OccurredEvents_ = events;
+            s.OccurredEvents = events;
             if (events == 0) {
                 continue;
             }
             bool goOn = true;
-            switch (ComPort.SyncMethod_) {
+            switch (s.Port->SyncMethod_) {
             case TSyncMethod::smThreadSync:
-                goOn = Channel->Run(
-                    ComPort.UiThread_, [port = &ComPort, events] { DispatchEvents(*port, events); },
+                goOn = s.Channel->Run(
+                    s.Port->UiThread_, [port = s.Port, events] { DispatchEvents(*port, events); },
                     false);
                 break;
             case TSyncMethod::smWindowSync:
-                goOn = SendEventMessages(events);
+                goOn = SendEventMessages(s, events);
                 break;
             case TSyncMethod::smNone:
-                DispatchEvents(ComPort, events);
+                DispatchEvents(*s.Port, events);
                 break;
             }
             if (!goOn) {
@@ -202,16 +214,21 @@ void TComThread::Execute() {
         // about to read.
         cleanEnd = false;
     }
-    WayOut(cleanEnd);
-    std::lock_guard<std::mutex> lock(FinishedLock);
-    Finished_ = true;
-    FinishedChanged.notify_all();
+    WayOut(s, cleanEnd);
+    std::lock_guard<std::mutex> lock(s.FinishedLock);
+    s.Finished = true;
+    s.FinishedChanged.notify_all();
 }
 
-void TComThread::WayOut(bool discardQueues) {
-    ComPort.Os->SetEventMask(0);
-    if (discardQueues) {
-        ComPort.Os->DiscardQueues();
+// Each call first looks whether Close has let the thread go: the port may be closed, opened
+// again or gone by then.
+void TComThread::WayOut(TState& state, bool discardQueues) {
+    if (state.LetGo) {
+        return;
+    }
+    state.Port->Os->SetEventMask(0);
+    if (discardQueues && !state.LetGo) {
+        state.Port->Os->DiscardQueues();
     }
 }
 
@@ -226,15 +243,15 @@ void TComThread::DispatchEvents(TBComPort& port, TPortEventSet events) {
     }
 }
 
-bool TComThread::SendEventMessages(TPortEventSet events) {
+bool TComThread::SendEventMessages(TState& state, TPortEventSet events) {
     for (const TPortEvent e : DispatchOrder) {
         if ((events & PortEventBit(e)) == 0) {
             continue;
         }
         const std::uint32_t code = EventMaskBits[static_cast<unsigned>(e)];
-        TBComPort* port = &ComPort;
-        const bool taken = Channel->Run(
-            ComPort.UiThread_,
+        TBComPort* port = state.Port;
+        const bool taken = state.Channel->Run(
+            port->UiThread_,
             [port, code] {
                 if (TComEventWindow* window = port->EventWindow()) {
                     window->Receive(TComEventWindow::EventMessage, code);

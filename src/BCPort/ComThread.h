@@ -56,43 +56,60 @@ public:
     // prepares the wait and runs Execute.  Raises std::system_error when the wait's objects
     // or the thread cannot be created; nothing is left running then.
     explicit TComThread(TBComPort& port);
-    // SignalStop, then waits until the thread has ended.
+    // SignalStop, then waits until the thread has ended, at most JoinGraceMs: a thread still
+    // running then (stuck in a call to a driver that does not answer) is let go.  It then
+    // makes no further call on the port and ends by itself; what it uses lives on with it.
     ~TComThread();
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
 
+    static constexpr std::uint32_t JoinGraceMs = 1000;
+
     // Sets the stop signal and yields the processor once.
     void SignalStop();
     // Runs a delivery that waits for the user-interface thread, on the calling thread.
-    void ServePending() { Channel->Serve(); }
+    void ServePending() { State->Channel->Serve(); }
 
     // Events of the last completed wait.
-    TPortEventSet OccurredEvents() const { return OccurredEvents_.load(); }
+    TPortEventSet OccurredEvents() const { return State->OccurredEvents.load(); }
     // True once Execute has returned (stopped, failed for good, or ended by an exception).
-    bool Finished() const;
+    bool Finished() const { return State->IsFinished(); }
     // Waits until Finished or `limitMs` has passed; returns Finished.
-    bool WaitFinished(std::uint32_t limitMs);
+    bool WaitFinished(std::uint32_t limitMs) { return State->WaitFinished(limitMs); }
+    // Waits, up to `limitMs`, for the end of the thread of `thread`, also after it was let
+    // go; for tests, taken while the thread object exists.
+    static std::function<bool(std::uint32_t)> FinishWaiter(const TComThread& thread);
     // The thread's own CPU clock, for measurements.
     std::thread::native_handle_type NativeHandle() { return Thread.native_handle(); }
 
     // Calls the handlers of `port` for `events` in the fixed order; stops early when a
     // handler closed the port.  Static: a handler may close the port and so end this thread.
     static void DispatchEvents(TBComPort& port, TPortEventSet events);
-    // One message per event, in the order of DispatchEvents, to the port's EventWindow.
-    // False when the thread was told to stop meanwhile.
-    bool SendEventMessages(TPortEventSet events);
 
 private:
-    void Execute();
-    void WayOut(bool discardQueues);
+    // Everything the running thread uses, shared by the thread and this object, so that a
+    // thread that was let go outlives this object safely.
+    struct TState {
+        TBComPort* Port = nullptr;
+        std::unique_ptr<TComEventWait> StopAndWait; // the event wait with its stop signal
+        std::shared_ptr<TComSyncChannel> Channel;
+        std::atomic<TPortEventSet> OccurredEvents{0};
+        std::atomic<bool> LetGo{false}; // set by the destructor: the port is no longer ours
+        std::mutex FinishedLock;
+        std::condition_variable FinishedChanged;
+        bool Finished = false;
 
-    TBComPort& ComPort;
-    std::atomic<TPortEventSet> OccurredEvents_{0};
-    std::unique_ptr<TComEventWait> StopAndWait; // the event wait with its stop signal
-    std::shared_ptr<TComSyncChannel> Channel;
-    mutable std::mutex FinishedLock;
-    std::condition_variable FinishedChanged;
-    bool Finished_ = false;
+        bool IsFinished();
+        bool WaitFinished(std::uint32_t limitMs);
+    };
+
+    static void Execute(const std::shared_ptr<TState>& state);
+    // One message per event, in the order of DispatchEvents, to the port's EventWindow.
+    // False when the thread was told to stop meanwhile.
+    static bool SendEventMessages(TState& state, TPortEventSet events);
+    static void WayOut(TState& state, bool discardQueues);
+
+    std::shared_ptr<TState> State;
     std::thread Thread;
 };
 

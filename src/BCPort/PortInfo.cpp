@@ -61,3 +61,69 @@ std::string LatencyAdvice(const TSerialPortInfo& info) {
            " мс може подовжити запис 64 КБ до " + std::to_string(seconds) + " с. " +
            LowerLatencyFix;
 }
+
+TPortPlaces TPortPlaces::UnderRoot(const std::string& root) {
+    TPortPlaces places;
+    for (std::string* path :
+         {&places.SysClassTty, &places.DevDir, &places.ById, &places.Proc, &places.UdevData}) {
+        *path = root + *path;
+    }
+    for (std::vector<std::string>* list : {&places.LockDirs, &places.UdevRules}) {
+        for (std::string& path : *list) {
+            path = root + path;
+        }
+    }
+    return places;
+}
+
+std::string HoldersText(const std::vector<TPortHolder>& holders) {
+    if (holders.empty()) {
+        return "Порт тримає процес, якого цей користувач не бачить.";
+    }
+    std::string text = holders.size() == 1 ? "Порт тримає: " : "Порт тримають: ";
+    for (std::size_t i = 0; i < holders.size(); ++i) {
+        const TPortHolder& h = holders[i];
+        text += (i == 0 ? "" : ", ") +
+                (h.Program.empty() ? std::string("невідома програма") : h.Program) + " (процес " +
+                std::to_string(h.Pid);
+        if (!h.User.empty()) {
+            text += ", користувач " + h.User;
+        }
+        if (!h.LockFile.empty()) {
+            text += ", файл блокування " + h.LockFile;
+        }
+        text += ")";
+    }
+    return text;
+}
+
+std::string ModemManagerIgnoreRule(const TSerialPortInfo& info) {
+    return "ACTION==\"add|change\", ATTRS{idVendor}==\"" + info.VendorId +
+           "\", ATTRS{idProduct}==\"" + info.ProductId + "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"";
+}
+
+std::vector<std::string> ServiceAdvice(const TSerialPortInfo& info) {
+    std::vector<std::string> advice;
+    const std::string ids = info.VendorId + ":" + info.ProductId;
+    if (info.ModemManagerProbes) {
+        advice.push_back(
+            "ModemManager перші секунди після під'єднання надсилає в новий USB-порт команди "
+            "модема: запис, почата в цей час, зустріне сторонні відповіді або зайнятий порт. "
+            "Щоб він не чіпав адаптер " +
+            ids + ", додайте правило udev у /etc/udev/rules.d/99-tarvex6.rules: " +
+            ModemManagerIgnoreRule(info) +
+            ", потім sudo udevadm control --reload-rules і під'єднайте адаптер знову; або "
+            "зупиніть службу: sudo systemctl stop ModemManager.");
+    }
+    if (!info.BrlttyRules.empty()) {
+        const auto slash = info.BrlttyRules.find_last_of('/');
+        const std::string file = info.BrlttyRules.substr(slash + 1);
+        advice.push_back("brltty (служба брайлівських дисплеїв) за правилом " + info.BrlttyRules +
+                         " забирає адаптери з USB-ідентифікаторами " + ids +
+                         ": порт з'являється й за мить зникає. Якщо брайлівського дисплея "
+                         "немає, видаліть пакет: sudo apt remove brltty; або вимкніть "
+                         "правило: sudo ln -s /dev/null /etc/udev/rules.d/" +
+                         file + ", потім під'єднайте адаптер знову.");
+    }
+    return advice;
+}

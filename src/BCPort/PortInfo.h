@@ -6,6 +6,15 @@
 #include <string>
 #include <vector>
 
+// A process that holds a port: it has the device open, holds a lock on it, or owns its UUCP
+// lock file.
+struct TPortHolder {
+    std::int64_t Pid = 0;
+    std::string Program;  // the process's name; empty when this user cannot see it
+    std::string User;     // the account it runs as (or its number); empty when unknown
+    std::string LockFile; // the UUCP lock file that names it, when that is how it holds
+};
+
 // Whether the user may open a port's device, and if not, why.
 enum class TPortAccess {
     Allowed,           // reading and writing are allowed
@@ -36,6 +45,15 @@ struct TSerialPortInfo {
     std::string Group;       // the device's group name (or its number when it has no name)
     std::string Mode;        // permissions as "crw-rw----"
     std::string AccessError; // the system's text for a denial not explained by the groups
+
+    // Other processes holding the port now (Linux).  A pseudo-terminal's maker holds it
+    // as a matter of course, so for a pseudo-terminal only locks and lock files count.
+    std::vector<TPortHolder> Holders;
+    // ModemManager runs and has not been told to leave this USB port alone: it opens new
+    // ports and sends modem commands into them for some seconds.
+    bool ModemManagerProbes = false;
+    // The brltty udev rules file that claims this adapter's USB identifiers; empty when none.
+    std::string BrlttyRules;
 };
 
 // The user whose access is judged.  UseAccessCall: ask the system (access(2)), which also
@@ -54,6 +72,15 @@ struct TPortPlaces {
     std::string SysClassTty = "/sys/class/tty";
     std::string DevDir = "/dev";
     std::string ById = "/dev/serial/by-id";
+    std::string Proc = "/proc";
+    std::vector<std::string> LockDirs = {"/run/lock", "/var/lock"}; // UUCP lock files
+    std::string UdevData = "/run/udev/data";                        // c<major>:<minor>
+    // udev rules, later folders overriding a file of the same name in earlier ones.
+    std::vector<std::string> UdevRules = {"/usr/lib/udev/rules.d", "/lib/udev/rules.d",
+                                          "/etc/udev/rules.d", "/run/udev/rules.d"};
+
+    // The same places below `root`, a made-up tree standing in for the machine.
+    static TPortPlaces UnderRoot(const std::string& root);
 };
 
 // The user running this program.
@@ -100,6 +127,17 @@ std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user);
 // In Ukrainian: what an adapter's latency timer above 1 ms costs a 64 KiB write and how to
 // lower it; empty when the timer is 1 ms or unknown.
 std::string LatencyAdvice(const TSerialPortInfo& info);
+
+// In Ukrainian, one line: who holds the port, e.g. "Порт тримає: minicom (процес 1234,
+// користувач ivan)"; with no holder known, that a process this user cannot see holds it.
+std::string HoldersText(const std::vector<TPortHolder>& holders);
+
+// In Ukrainian: the services that take USB serial adapters (ModemManager, brltty) and how to
+// stop them, one paragraph each; empty when none does.
+std::vector<std::string> ServiceAdvice(const TSerialPortInfo& info);
+
+// The udev rule that tells ModemManager to leave an adapter alone.
+std::string ModemManagerIgnoreRule(const TSerialPortInfo& info);
 
 // How to lower an adapter's latency timer on this system.
 extern const char* const LowerLatencyFix;

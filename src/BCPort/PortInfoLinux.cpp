@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fstream>
 
+#include "PortHoldersLinux.h"
 #include "PortInfo.h"
 #include "PortListLinux.h"
 
@@ -171,6 +172,28 @@ void FillUsb(TSerialPortInfo& info, const std::string& device) {
     }
 }
 
+// The driver that owns the hardware.  Since Linux 6.5 a UART's tty hangs below the serial
+// core's own devices on the serial-base bus, a port device (driver "port") below a
+// controller device (driver "ctrl"), below the device of the UART's real driver.
+std::string OwningDriver(std::string device) {
+    for (int level = 0; level < 3 && !device.empty(); ++level, device = Parent(device)) {
+        if (Basename(ReadLink(device + "/subsystem")) != "serial-base") {
+            break;
+        }
+    }
+    return device.empty() ? std::string() : Basename(ReadLink(device + "/driver"));
+}
+
+// Whether a service may take the USB adapter behind the port (ModemManager, brltty).
+void FillServices(TSerialPortInfo& info, const std::string& entry, const TPortPlaces& places) {
+    if (info.VendorId.empty()) {
+        return;
+    }
+    info.ModemManagerProbes =
+        !ModemManagerIgnores(places, Attribute(entry + "/dev")) && ModemManagerRuns(places);
+    info.BrlttyRules = BrlttyRulesFor(places, info.VendorId, info.ProductId);
+}
+
 bool IsPtyTarget(const std::string& target) {
     for (const std::string prefix : {"/dev/pts/", "pts/"}) {
         if (target.size() > prefix.size() && target.compare(0, prefix.size(), prefix) == 0) {
@@ -223,7 +246,7 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
     const std::string entry = places.SysClassTty + "/" + name;
     if (Exists(entry + "/device")) {
         const std::string device = RealPath(entry + "/device");
-        info.Driver = Basename(ReadLink(entry + "/device/driver"));
+        info.Driver = OwningDriver(device);
         const std::string latency = Attribute(entry + "/device/latency_timer");
         if (!latency.empty() && latency.find_first_not_of("0123456789") == std::string::npos &&
             latency.size() < 4) {
@@ -232,6 +255,7 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
         if (!device.empty()) {
             FillUsb(info, device);
         }
+        FillServices(info, entry, places);
     } else {
         info.LinkTarget = ReadLink(info.DevicePath);
         if (IsPtyTarget(info.LinkTarget)) {
@@ -244,6 +268,11 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
         }
     }
     FillAccess(info, user);
+    // Whoever made a pseudo-terminal keeps it open; only its locks say it is taken.
+    info.Holders = FindPortHolders(info.DevicePath,
+                                   info.Driver == "pseudo-terminal" ? TPortHoldScan::Locks
+                                                                    : TPortHoldScan::Everything,
+                                   places);
     return info;
 }
 

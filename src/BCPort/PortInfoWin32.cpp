@@ -1,10 +1,14 @@
 // Port facts on Windows: the device names of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM and whether
 // the system knows the port's device now.  Nothing is opened: on Windows whether another
 // program holds a port shows only when it is opened (message 2), and opening a port would
-// move its DTR and RTS lines.  USB facts need SetupAPI and are left empty, but for the
-// latency timer of FTDI adapters, which their driver keeps in the device's registry key.
+// move its DTR and RTS lines.  The USB facts come from the devices' registry keys: an FTDI
+// adapter's serial number, ids and latency timer from its FTDIBUS key, another USB adapter's
+// (CDC ACM) serial number and ids from its USB key.  Maker and product names would need
+// SetupAPI and are left empty.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include <cfgmgr32.h>
 
 #include <map>
 #include <string>
@@ -12,6 +16,7 @@
 
 #include "ComMessages.h"
 #include "PortInfo.h"
+#include "PortInfoWin32.h"
 #include "PortList.h"
 
 namespace {
@@ -55,51 +60,132 @@ std::vector<std::string> SubKeys(HKEY key) {
     return names;
 }
 
-// Port name -> LatencyTimer, from each FTDI device's
-// HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\<device>\<instance>\Device Parameters.
-std::map<std::string, int> FtdiLatencyTimers() {
-    std::map<std::string, int> timers;
-    const std::string root = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-    HKEY bus = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, root.c_str(), 0, KEY_READ, &bus) != ERROR_SUCCESS) {
-        return timers;
+// What the registry says of a USB adapter's port.
+struct TUsbFacts {
+    std::string VendorId, ProductId, SerialNumber;
+    int LatencyTimerMs = -1;
+};
+
+// A value of an open key as text; empty when it is missing or not text.
+std::string TextValue(HKEY key, const char* name) {
+    char text[256];
+    DWORD size = sizeof text;
+    DWORD type = 0;
+    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return {};
     }
-    for (const std::string& device : SubKeys(bus)) {
+    return std::string(text, ::strnlen(text, size));
+}
+
+// The four hex digits after `tag` ("VID_", "PID_") in a device name, in lower case as the
+// other systems give them.
+std::string IdAfter(const std::string& device, const char* tag) {
+    const std::size_t at = device.find(tag);
+    if (at == std::string::npos || at + 4 + 4 > device.size()) {
+        return {};
+    }
+    std::string id = device.substr(at + 4, 4);
+    for (char& c : id) {
+        c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+    }
+    return id;
+}
+
+// Calls `each(device, instance, parameters, presence)` for every instance of every device
+// under HKLM\SYSTEM\CurrentControlSet\Enum\<bus> that has a "Device Parameters" key and is
+// not known to be absent.
+template <class F>
+void ForEachInstance(const std::string& bus, TDevicePresenceQuery presence, F each) {
+    const std::string root = "SYSTEM\\CurrentControlSet\\Enum\\" + bus;
+    HKEY busKey = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, root.c_str(), 0, KEY_READ, &busKey) != ERROR_SUCCESS) {
+        return;
+    }
+    for (const std::string& device : SubKeys(busKey)) {
         HKEY deviceKey = nullptr;
-        if (::RegOpenKeyExA(bus, device.c_str(), 0, KEY_READ, &deviceKey) != ERROR_SUCCESS) {
+        if (::RegOpenKeyExA(busKey, device.c_str(), 0, KEY_READ, &deviceKey) != ERROR_SUCCESS) {
             continue;
         }
         for (const std::string& instance : SubKeys(deviceKey)) {
+            const TDevicePresence present = presence(bus + "\\" + device + "\\" + instance);
             HKEY parameters = nullptr;
-            if (::RegOpenKeyExA(deviceKey, (instance + "\\Device Parameters").c_str(), 0, KEY_READ,
-                                &parameters) != ERROR_SUCCESS) {
-                continue;
+            if (present != TDevicePresence::Absent &&
+                ::RegOpenKeyExA(deviceKey, (instance + "\\Device Parameters").c_str(), 0, KEY_READ,
+                                &parameters) == ERROR_SUCCESS) {
+                each(device, instance, parameters, present);
+                ::RegCloseKey(parameters);
             }
-            char port[64];
-            DWORD portSize = sizeof port;
-            DWORD portType = 0;
-            DWORD latency = 0;
-            DWORD latencySize = sizeof latency;
-            DWORD latencyType = 0;
-            if (::RegQueryValueExA(parameters, "PortName", nullptr, &portType,
-                                   reinterpret_cast<BYTE*>(port), &portSize) == ERROR_SUCCESS &&
-                portType == REG_SZ &&
-                ::RegQueryValueExA(parameters, "LatencyTimer", nullptr, &latencyType,
-                                   reinterpret_cast<BYTE*>(&latency),
-                                   &latencySize) == ERROR_SUCCESS &&
-                latencyType == REG_DWORD && latency <= 255) {
-                timers[std::string(port, ::strnlen(port, portSize))] = static_cast<int>(latency);
-            }
-            ::RegCloseKey(parameters);
         }
         ::RegCloseKey(deviceKey);
     }
-    ::RegCloseKey(bus);
-    return timers;
+    ::RegCloseKey(busKey);
+}
+
+// Port name -> its adapter's facts.  FTDI's driver names each device
+// VID_0403+PID_6001+<serial number><port letter> under FTDIBUS and keeps the latency timer in
+// its Device Parameters; another USB serial device is Enum\USB\VID_xxxx&PID_yyyy\<instance>,
+// where the instance is the device's serial number when it has one (a made-up instance
+// holds '&').
+// Of two instances naming one port the first read stands, unless a later one is known to be
+// present where the first was not.
+std::map<std::string, TUsbFacts> UsbPorts(TDevicePresenceQuery presence) {
+    std::map<std::string, TUsbFacts> ports;
+    std::map<std::string, TDevicePresence> sure; // how sure each port's entry is
+    const auto take = [&](const std::string& port, TDevicePresence present) -> TUsbFacts* {
+        const auto earlier = sure.find(port);
+        if (port.empty() ||
+            (earlier != sure.end() && (earlier->second != TDevicePresence::Unknown ||
+                                       present != TDevicePresence::Present))) {
+            return nullptr;
+        }
+        sure[port] = present;
+        return &(ports[port] = TUsbFacts{});
+    };
+    ForEachInstance("FTDIBUS", presence,
+                    [&](const std::string& device, const std::string&, HKEY parameters,
+                        TDevicePresence present) {
+                        TUsbFacts* const taken = take(TextValue(parameters, "PortName"), present);
+                        if (taken == nullptr) {
+                            return;
+                        }
+                        TUsbFacts& facts = *taken;
+                        facts.VendorId = IdAfter(device, "VID_");
+                        facts.ProductId = IdAfter(device, "PID_");
+                        const std::size_t plus = device.rfind('+');
+                        if (plus != std::string::npos && device.size() > plus + 2) {
+                            facts.SerialNumber = device.substr(plus + 1, device.size() - plus - 2);
+                        }
+                        DWORD latency = 0;
+                        DWORD size = sizeof latency;
+                        DWORD type = 0;
+                        if (::RegQueryValueExA(parameters, "LatencyTimer", nullptr, &type,
+                                               reinterpret_cast<BYTE*>(&latency),
+                                               &size) == ERROR_SUCCESS &&
+                            type == REG_DWORD && latency <= 255) {
+                            facts.LatencyTimerMs = static_cast<int>(latency);
+                        }
+                    });
+    ForEachInstance("USB", presence,
+                    [&](const std::string& device, const std::string& instance, HKEY parameters,
+                        TDevicePresence present) {
+                        TUsbFacts* const taken = take(TextValue(parameters, "PortName"), present);
+                        if (taken == nullptr) {
+                            return;
+                        }
+                        TUsbFacts& facts = *taken;
+                        facts.VendorId = IdAfter(device, "VID_");
+                        facts.ProductId = IdAfter(device, "PID_");
+                        if (instance.find('&') == std::string::npos) {
+                            facts.SerialNumber = instance;
+                        }
+                    });
+    return ports;
 }
 
 TSerialPortInfo Describe(const std::string& name, const std::map<std::string, std::string>& devices,
-                         const std::map<std::string, int>& timers) {
+                         const std::map<std::string, TUsbFacts>& usb) {
     TSerialPortInfo info;
     info.Name = name;
     info.DevicePath = "\\\\.\\" + name;
@@ -107,9 +193,12 @@ TSerialPortInfo Describe(const std::string& name, const std::map<std::string, st
     if (device != devices.end()) {
         info.Driver = device->second;
     }
-    const auto timer = timers.find(name);
-    if (timer != timers.end()) {
-        info.LatencyTimerMs = timer->second;
+    const auto facts = usb.find(name);
+    if (facts != usb.end()) {
+        info.VendorId = facts->second.VendorId;
+        info.ProductId = facts->second.ProductId;
+        info.SerialNumber = facts->second.SerialNumber;
+        info.LatencyTimerMs = facts->second.LatencyTimerMs;
     }
     char target[1024];
     info.Access = !name.empty() && ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0
@@ -119,6 +208,23 @@ TSerialPortInfo Describe(const std::string& name, const std::map<std::string, st
 }
 
 } // namespace
+
+TDevicePresence SystemDevicePresence(const std::string& instanceId) {
+    DEVINST node = 0;
+    std::string id = instanceId;
+    switch (::CM_Locate_DevNodeA(&node, id.data(), CM_LOCATE_DEVNODE_NORMAL)) {
+    case CR_SUCCESS:
+        return TDevicePresence::Present;
+    case CR_NO_SUCH_DEVNODE:
+        return TDevicePresence::Absent;
+    default:
+        return TDevicePresence::Unknown;
+    }
+}
+
+TSerialPortInfo DescribeWin32Port(const std::string& name, TDevicePresenceQuery presence) {
+    return Describe(name, DeviceNames(), UsbPorts(presence));
+}
 
 TPortUser CurrentPortUser() {
     TPortUser user;
@@ -131,18 +237,18 @@ TPortUser CurrentPortUser() {
 }
 
 TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces&, const TPortUser&) {
-    return Describe(name, DeviceNames(), FtdiLatencyTimers());
+    return DescribeWin32Port(name, SystemDevicePresence);
 }
 
 std::vector<TSerialPortInfo> DescribeSerialPorts(const TPortPlaces&, const TPortUser&) {
     std::vector<std::string> names;
     ListSerialPorts(names);
     const auto devices = DeviceNames();
-    const auto timers = FtdiLatencyTimers();
+    const auto usb = UsbPorts(SystemDevicePresence);
     std::vector<TSerialPortInfo> ports;
     ports.reserve(names.size());
     for (const std::string& name : names) {
-        ports.push_back(Describe(name, devices, timers));
+        ports.push_back(Describe(name, devices, usb));
     }
     return ports;
 }

@@ -116,6 +116,9 @@ public:
     }
     bool SetEventMask(std::uint32_t mask) override {
         Record("SetEventMask " + std::to_string(mask));
+        if (InSetEventMask) {
+            InSetEventMask(mask); // a driver that takes its time
+        }
         return Succeeds("SetEventMask");
     }
     std::unique_ptr<TComEventWait> CreateEventWait() override {
@@ -163,6 +166,7 @@ public:
     std::function<std::uint32_t(std::uint64_t now)> OutQueue;
     int OutQueueQueries = 0;
     std::vector<std::uint32_t> Pauses; // back-off pauses of the event thread, ms
+    std::function<void(std::uint32_t mask)> InSetEventMask;
 
 private:
     struct Step {

@@ -4,7 +4,11 @@
 // keeps failing.  Also the write's wait for the line, on the layer's made-up clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -301,6 +305,40 @@ TEST(ComEvents, FailingWaitBacksOffAndEndsQuietly) {
     EXPECT_FALSE(again.Port->EventThread()->Finished());
 }
 
+// A driver that does not answer the thread's way out (a pulled adapter): Close waits for the
+// thread a bounded time, lets it go, and the thread makes no further call on the port.
+TEST(ComEvents, CloseLetsAThreadStuckInTheDriverGo) {
+    Recorded r;
+    r.Port->Open();
+    std::mutex lock;
+    std::condition_variable changed;
+    bool answer = false;
+    r.Os->InSetEventMask = [&](std::uint32_t mask) {
+        std::unique_lock<std::mutex> held(lock);
+        // Released by the test below; 10 s only ends a Close that would wait for ever.
+        changed.wait_for(held, std::chrono::seconds(10), [&] { return answer || mask != 0; });
+    };
+    const auto finished = TComThread::FinishWaiter(*r.Port->EventThread());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(r.Port->Close());
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(TComThread::JoinGraceMs + 2000));
+    EXPECT_FALSE(r.Port->IsOpen());
+    EXPECT_FALSE(finished(0));
+    {
+        std::lock_guard<std::mutex> held(lock);
+        answer = true;
+    }
+    changed.notify_all();
+    ASSERT_TRUE(finished(5000));
+    const Names calls = r.Os->CallsNow();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "DiscardQueues"), 0);
+    // The port opens again with a thread of its own.
+    r.Os->InSetEventMask = nullptr;
+    EXPECT_TRUE(r.Port->Open());
+    EXPECT_TRUE(r.Port->Close());
+}
+
 TEST(ComEvents, ThreadThatCannotStartLeavesThePortClosed) {
     Recorded r;
     r.Os->Failing = {"CreateEventWait"};
@@ -370,13 +408,30 @@ TEST(ComWriteWait, EndsWhenTheQueueEmptiesLater) {
     }
 }
 
-TEST(ComWriteWait, NeverExceedsTheBudget) {
-    WriteCase w;
-    w.R.Os->OutQueue = [](std::uint64_t) { return 3U; }; // held back for good
-    EXPECT_EQ(MessageOf([&] { w.R.Port->SendString(std::string(136, 'A')); }), 3);
-    // 137 ms configured, plus twice the line time, plus 50 ms.
-    EXPECT_EQ(w.Elapsed(), 137 * Ms + 2 * Frame136At9600 + 50 * Ms);
-    EXPECT_TRUE(w.R.Port->IsOpen());
+TEST(ComWriteWait, AQueueThatNeverDrainsEndsTheWaitNotTheWrite) {
+    struct Case {
+        std::int32_t WriteMultiplier;
+        std::int32_t WriteConstant;
+        std::uint64_t Wait; // from the start of the write
+    };
+    const Case cases[] = {
+        // 137 ms configured, plus twice the line time, plus 50 ms.
+        {1, 1, 137 * Ms + 2 * Frame136At9600 + 50 * Ms},
+        // No budget: the line time, then 1 s.
+        {0, 0, Frame136At9600 + 1000 * Ms},
+    };
+    for (const Case& c : cases) {
+        WriteCase w;
+        w.R.Port->Timeouts().SetWriteTotalMultiplier(c.WriteMultiplier);
+        w.R.Port->Timeouts().SetWriteTotalConstant(c.WriteConstant);
+        // The driver holds 3 bytes back (for good: 60 s ends the test, not the wait).
+        const std::uint64_t giveUp = w.Start + 60000 * Ms;
+        w.R.Os->OutQueue = [&](std::uint64_t now) { return now < giveUp ? 3U : 0U; };
+        // The system reported all 136 bytes written: that is the result.
+        EXPECT_EQ(w.R.Port->SendString(std::string(136, 'A')), 136) << c.WriteConstant;
+        EXPECT_EQ(w.Elapsed(), c.Wait) << c.WriteConstant;
+        EXPECT_TRUE(w.R.Port->IsOpen());
+    }
 }
 
 TEST(ComWriteWait, OverReportingDriverCostsAtMostTheLineTime) {

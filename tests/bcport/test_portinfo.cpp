@@ -1,11 +1,14 @@
 // Port facts and access verdicts over a made-up sysfs, /dev and /dev/serial/by-id.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
 
+#include "PortHoldersLinux.h"
 #include "PortInfo.h"
 #include "PortListLinux.h"
 #include "PtyPair.h"
@@ -20,9 +23,7 @@ protected:
         char pattern[] = "/tmp/bcport-info-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         Root = pattern;
-        Places.SysClassTty = (Root / "sys/class/tty").string();
-        Places.DevDir = (Root / "dev").string();
-        Places.ById = (Root / "dev/serial/by-id").string();
+        Places = TPortPlaces::UnderRoot(Root.string());
         fs::create_directories(Places.SysClassTty);
         fs::create_directories(Places.ById);
         Devices = Root / "sys/devices";
@@ -33,6 +34,7 @@ protected:
         UsbDevice(ftdi, "0403", "6001", "FTDI", "FT232R USB UART", "A12345");
         Write(ftdi / "1-1:1.0/bInterfaceNumber", "00");
         Tty("ttyUSB0", ftdi / "1-1:1.0/ttyUSB0", "ftdi_sio");
+        Write(fs::path(Places.SysClassTty) / "ttyUSB0/dev", "188:0");
         fs::create_symlink("../../ttyUSB0",
                            fs::path(Places.ById) / "usb-FTDI_FT232R_USB_UART_A12345-if00-port0");
         Node("ttyUSB0", 0660);
@@ -230,6 +232,169 @@ TEST(PortUser, TheRunningUserMayOpenWhatTheSystemAllows) {
     places.DevDir = "/dev/pts";
     const std::string number = pty.SlavePath.substr(pty.SlavePath.rfind('/') + 1);
     EXPECT_EQ(DescribeSerialPort(number, places, user).Access, TPortAccess::Allowed);
+}
+
+// A process of the made-up /proc: its name, its account, and the files it has open.
+void FakeProcess(const TPortPlaces& places, int pid, const std::string& name, int uid,
+                 const std::vector<fs::path>& open = {}) {
+    const fs::path folder = fs::path(places.Proc) / std::to_string(pid);
+    fs::create_directories(folder / "fd");
+    std::ofstream(folder / "comm") << name << "\n";
+    std::ofstream(folder / "status") << "Name:\t" << name << "\nUid:\t" << uid << "\t" << uid
+                                     << "\t" << uid << "\t" << uid << "\n";
+    int fd = 3;
+    for (const fs::path& file : open) {
+        fs::create_symlink(file, folder / "fd" / std::to_string(fd++));
+    }
+}
+
+TEST_F(PortTree, HoldersFromOpenFilesLocksAndLockFiles) {
+    const fs::path node = fs::path(Places.DevDir) / "ttyUSB0";
+    struct stat st {};
+    ASSERT_EQ(::stat(node.c_str(), &st), 0);
+    FakeProcess(Places, 700, "screen", 0, {"/dev/null", node});
+    FakeProcess(Places, 800, "tarvex6-flash", 0);
+    FakeProcess(Places, 900, "minicom", 0);
+    FakeProcess(Places, 901, "bash", 0, {"/dev/null"});
+    char line[128];
+    std::snprintf(line, sizeof line, "1: FLOCK  ADVISORY  WRITE 800 %02x:%02x:%llu 0 EOF\n",
+                  major(st.st_dev), minor(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+    std::ofstream(fs::path(Places.Proc) / "locks")
+        << line << "2: FLOCK  ADVISORY  WRITE 901 00:05:1 0 EOF\n";
+    const fs::path lock = fs::path(Places.LockDirs.at(1)) / "LCK..ttyUSB0";
+    fs::create_directories(lock.parent_path());
+    std::ofstream(lock) << "       900\n";
+
+    const TSerialPortInfo info = Describe("ttyUSB0", User({}, {}));
+    ASSERT_EQ(info.Holders.size(), 3U);
+    EXPECT_EQ(HoldersText(info.Holders),
+              "Порт тримають: screen (процес 700, користувач root), tarvex6-flash (процес 800, "
+              "користувач root), minicom (процес 900, користувач root, файл блокування " +
+                  lock.string() + ")");
+    // Another port, nobody's.
+    EXPECT_TRUE(Describe("ttyACM0", User({}, {})).Holders.empty());
+}
+
+TEST_F(PortTree, LockFilesInBothFormsAndStaleOnes) {
+    FakeProcess(Places, 4321, "cu", 1);
+    const int binary = 4321;
+    const struct Case {
+        std::string Content;
+        bool Held;
+    } cases[] = {
+        {"      4321\n", true},
+        {std::string(reinterpret_cast<const char*>(&binary), sizeof binary), true},
+        {"      4322\n", false}, // no such process: a stale lock
+        {"garbage", false},
+    };
+    const fs::path lock = fs::path(Places.LockDirs.at(0)) / "LCK..ttyUSB0";
+    fs::create_directories(lock.parent_path());
+    for (const Case& c : cases) {
+        std::ofstream(lock, std::ios::binary | std::ios::trunc) << c.Content;
+        const auto holders = Describe("ttyUSB0", User({}, {})).Holders;
+        ASSERT_EQ(holders.size(), c.Held ? 1U : 0U) << c.Content;
+        if (c.Held) {
+            EXPECT_EQ(holders[0].Program, "cu");
+            EXPECT_EQ(holders[0].LockFile, lock.string());
+        }
+    }
+}
+
+TEST_F(PortTree, ModemManagerIsReportedUnlessTheAdapterIsIgnored) {
+    const fs::path udev = fs::path(Places.UdevData) / "c188:0";
+    fs::create_directories(udev.parent_path());
+    const struct Case {
+        bool Runs;
+        const char* Udev;
+        bool Reported;
+    } cases[] = {
+        {false, "E:ID_VENDOR_ID=0403\n", false},
+        {true, "E:ID_VENDOR_ID=0403\n", true},
+        {true, "E:ID_VENDOR_ID=0403\nE:ID_MM_DEVICE_IGNORE=1\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Udev);
+        fs::remove_all(Places.Proc);
+        if (c.Runs) {
+            FakeProcess(Places, 612, "ModemManager", 0);
+        }
+        std::ofstream(udev) << c.Udev;
+        const TSerialPortInfo info = Describe("ttyUSB0", User({}, {}));
+        EXPECT_EQ(info.ModemManagerProbes, c.Reported);
+        const auto advice = ServiceAdvice(info);
+        ASSERT_EQ(advice.size(), c.Reported ? 1U : 0U);
+        if (c.Reported) {
+            EXPECT_NE(advice[0].find("ACTION==\"add|change\", ATTRS{idVendor}==\"0403\", "
+                                     "ATTRS{idProduct}==\"6001\", ENV{ID_MM_DEVICE_IGNORE}=\"1\""),
+                      std::string::npos)
+                << advice[0];
+            EXPECT_NE(advice[0].find("systemctl stop ModemManager"), std::string::npos);
+        }
+        // A port that is not on USB is none of its business.
+        EXPECT_FALSE(Describe("ttyS0", User({}, {})).ModemManagerProbes);
+    }
+}
+
+TEST_F(PortTree, BrlttyRulesThatClaimTheAdapter) {
+    const fs::path packaged = fs::path(Places.UdevRules.at(0)) / "85-brltty.rules";
+    const fs::path local = fs::path(Places.UdevRules.at(2)) / "85-brltty.rules";
+    fs::create_directories(packaged.parent_path());
+    fs::create_directories(local.parent_path());
+    const struct Case {
+        const char* Rule;
+        bool Masked;
+        bool Claims;
+    } cases[] = {
+        {"ENV{PRODUCT}==\"403/6001/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"run\"", false,
+         true},
+        {"ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", RUN+=\"brltty\"", false, true},
+        {"# ENV{PRODUCT}==\"403/6001/*\", GOTO=\"run\"", false, false},
+        {"ENV{PRODUCT}==\"403/6010/*\", GOTO=\"run\"", false, false},
+        {"ENV{PRODUCT}==\"403/6001/*\", GOTO=\"run\"", true, false}, // disabled in /etc
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Rule);
+        std::ofstream(packaged) << "# Device: 0403:6001\n" << c.Rule << "\n";
+        fs::remove(local);
+        if (c.Masked) {
+            fs::create_symlink("/dev/null", local);
+        }
+        const TSerialPortInfo info = Describe("ttyUSB0", User({}, {}));
+        EXPECT_EQ(info.BrlttyRules, c.Claims ? packaged.string() : std::string());
+        const auto advice = ServiceAdvice(info);
+        ASSERT_EQ(advice.size(), c.Claims ? 1U : 0U);
+        if (c.Claims) {
+            EXPECT_NE(advice[0].find("sudo apt remove brltty"), std::string::npos);
+            EXPECT_NE(advice[0].find("ln -s /dev/null /etc/udev/rules.d/85-brltty.rules"),
+                      std::string::npos);
+        }
+    }
+}
+
+// A built-in UART as Linux 6.1 shows it (the tty's device is the UART's own) and as 6.5
+// and later do (the serial core's port and controller devices on the serial-base bus in
+// between).
+TEST_F(PortTree, TheUartsOwnDriverOnOldAndNewKernels) {
+    const fs::path bus = Root / "sys/bus/serial-base";
+    fs::create_directories(bus);
+    const fs::path uart = Devices / "pnp0/00:00";
+    Tty("ttyS1", uart, "serial");
+    EXPECT_EQ(Describe("ttyS1", User({}, {})).Driver, "serial");
+
+    const fs::path ctrl = uart / "00:00:0";
+    const fs::path port = ctrl / "00:00:0.0";
+    for (const auto& [device, driver] : {std::pair{ctrl, "ctrl"}, std::pair{port, "port"}}) {
+        fs::create_directories(device);
+        fs::create_directories(Drivers / driver);
+        fs::create_directory_symlink(Drivers / driver, device / "driver");
+        fs::create_directory_symlink(bus, device / "subsystem");
+    }
+    const fs::path entry = fs::path(Places.SysClassTty) / "ttyS1/device";
+    fs::remove(entry);
+    fs::create_directory_symlink(port, entry);
+    const TSerialPortInfo info = Describe("ttyS1", User({}, {}));
+    EXPECT_EQ(info.Driver, "serial");
+    EXPECT_EQ(PortSummary(info), "драйвер serial");
 }
 
 } // namespace

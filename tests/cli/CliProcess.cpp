@@ -98,6 +98,10 @@ void TCliProcess::Interrupt() {
     kill(Pid, SIGINT);
 }
 
+void TCliProcess::Kill() {
+    kill(Pid, SIGKILL);
+}
+
 TCliRun TCliProcess::Wait(std::chrono::milliseconds limit) {
     if (!ExitCode) {
         // The command has ended when both of its outputs are closed.

@@ -33,6 +33,10 @@ public:
     std::optional<std::string> NextLine(std::chrono::milliseconds limit);
     // Ctrl+C.
     void Interrupt();
+    // As a power cut or the task manager ends it: at once, with no chance to tidy up.
+    void Kill();
+    // The command's process, e.g. to read its CPU time.
+    pid_t ProcessId() const { return Pid; }
     // Waits up to `limit` for the end; kills the command after that.
     TCliRun Wait(std::chrono::milliseconds limit);
 

@@ -9,14 +9,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <regex>
 #include <sstream>
 
 #include "BuiltinFirmware.h"
 #include "CliProcess.h"
 #include "FlashImage.h"
 #include "MiniJson.h"
+#include "PortHolderChild.h"
 #include "QuietHost.h"
+#include "Sha256.h"
 #include "SimProcess.h"
 
 namespace {
@@ -315,6 +320,20 @@ TEST(FlashCommand, IdentifyShowsWhatTheBootloaderReports) {
     EXPECT_EQ(std::count(frames.begin(), frames.end(), "g0202;"), static_cast<long>(frames.size()));
 }
 
+TEST(FlashCommand, ABusyPortSaysWhoHoldsItAndNothingIsSent) {
+    TSimProcess sim({});
+    const HolderChild flasher(sim.PtyPath(), "tv6-other", THold::Flock);
+    const TCliRun run = RunCli({"--identify", sim.PtyPath()});
+    EXPECT_EQ(run.ExitCode, 6) << run.Out << run.Err;
+    const std::string& port = sim.PtyPath();
+    EXPECT_TRUE(Contains(run.Err, port + ": Порт зайнятий іншою програмою\n" + port +
+                                      ": Порт тримає: tv6-other (процес " +
+                                      std::to_string(flasher.Pid) + ", користувач "))
+        << run.Err;
+    sim.Stop();
+    EXPECT_TRUE(sim.Received().empty());
+}
+
 TEST(FlashCommand, SeveralInstrumentsAtOnceEachGetTheirFlash) {
     // Three that take the firmware, and one that never answers: its failure stops none of
     // the others, and the exit code is the largest.
@@ -463,4 +482,323 @@ TEST(FlashCommand, ListDescribesEachPortAndWhetherItMayBeOpened) {
                                line.find("opened") != std::string::npos;
         EXPECT_FALSE(cyrillic && latinWord) << line;
     }
+}
+
+namespace {
+
+// The next JSON event of a running station that `match` accepts, the others skipped; none
+// when the station ends or `limit` passes first.
+std::optional<TJson> NextEvent(TCliProcess& station, const std::function<bool(const TJson&)>& match,
+                               std::chrono::milliseconds limit = 120s) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        const auto line = station.NextLine(std::max(left, 1ms));
+        if (!line) {
+            return std::nullopt;
+        }
+        TJson event = TJsonReader::Parse(*line);
+        if (match(event)) {
+            return event;
+        }
+    }
+    return std::nullopt;
+}
+
+std::function<bool(const TJson&)> IsEvent(const std::string& name) {
+    return [name](const TJson& e) { return e["event"].String == name; };
+}
+
+std::function<bool(const TJson&)> IsState(const std::string& state) {
+    return [state](const TJson& e) {
+        return e["event"].String == "position" && e["state"].String == state;
+    };
+}
+
+std::vector<std::string> Lines(const std::string& text, const std::string& end) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t next = text.find(end, at);
+        lines.push_back(text.substr(at, next == std::string::npos ? next : next - at));
+        at = next == std::string::npos ? text.size() : next + end.size();
+    }
+    return lines;
+}
+
+// An Intel HEX text of `bytes` from address 0, 16 to a line.
+std::string HexText(const std::string& bytes) {
+    std::string text;
+    char field[32];
+    for (unsigned at = 0; at < bytes.size(); at += 16) {
+        const auto n = static_cast<unsigned>(std::min<std::size_t>(16, bytes.size() - at));
+        unsigned sum = n + ((at >> 8) & 0xFF) + (at & 0xFF);
+        std::snprintf(field, sizeof field, ":%02X%04X00", n, at);
+        text += field;
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto b = static_cast<unsigned char>(bytes[at + i]);
+            sum += b;
+            std::snprintf(field, sizeof field, "%02X", b);
+            text += field;
+        }
+        std::snprintf(field, sizeof field, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        text += field;
+    }
+    return text + ":00000001FF\r\n";
+}
+
+const std::regex IsoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)");
+
+} // namespace
+
+TEST(Station, AUnitConnectedLaterIsFlashedOnceAndTheNextAfterTheFirstHasGone) {
+    TTempDir dir;
+    const std::string position = dir.Path + "/bench-1", log = dir.Path + "/units.jsonl";
+    TCliProcess station({"--station", "--quiet", "--json", "--log", log, position});
+    ASSERT_TRUE(NextEvent(station, IsState("waiting")));
+
+    // Each unit stays connected a moment after its restart, then goes.
+    std::string firstFlash;
+    std::vector<std::string> ports;
+    {
+        TSimProcess first({"--link", position, "--geometry", "1,64,16", "--exit-after-reset"});
+        ports.push_back(first.PtyPath());
+        const auto unit = NextEvent(station, IsEvent("unit"));
+        ASSERT_TRUE(unit);
+        EXPECT_EQ((*unit)["outcome"].String, "flashed");
+        EXPECT_EQ((*unit)["installed_version"].String, "241003");
+        ASSERT_TRUE(first.WaitForExit(60s));
+        firstFlash = first.Flash();
+    }
+    // The next one at once, under the same name: the port that failed had lost its unit.
+    {
+        TSimProcess second({"--link", position, "--geometry", "2,32,8", "--version", "230101",
+                            "--exit-after-reset"});
+        ports.push_back(second.PtyPath());
+        const auto unit = NextEvent(station, IsEvent("unit"));
+        ASSERT_TRUE(unit);
+        EXPECT_EQ((*unit)["outcome"].String, "flashed");
+        EXPECT_EQ((*unit)["installed_version"].String, "230101");
+        ASSERT_TRUE(second.WaitForExit(60s));
+        EXPECT_EQ(second.Flash(), ImageBytes(BuiltinImage(), 0, 512));
+    }
+    ASSERT_TRUE(NextEvent(station, IsState("waiting")));
+    station.Interrupt();
+    const TCliRun run = station.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    const auto events = JsonLines(run.Out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["event"].String, "counts");
+    EXPECT_EQ(events.back()["flashed"].Int(), 2);
+    EXPECT_EQ(firstFlash, ImageBytes(BuiltinImage(), 0, 1024));
+
+    // One record per unit, each a whole JSON line.
+    const auto records = JsonLines(ReadText(log));
+    ASSERT_EQ(records.size(), 2u);
+    const char* installed[] = {"241003", "230101"};
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        SCOPED_TRACE(i);
+        const TJson& r = records[i];
+        EXPECT_EQ(r["event"].String, "unit");
+        EXPECT_TRUE(std::regex_match(r["time"].String, IsoTime)) << r["time"].String;
+        EXPECT_EQ(r["position"].String, position);
+        EXPECT_EQ(r["port"].String, ports[i]); // the device the link led to
+        EXPECT_EQ(r["outcome"].String, "flashed");
+        EXPECT_EQ(r["exit_code"].Int(), 0);
+        EXPECT_EQ(r["installed_version"].String, installed[i]);
+        EXPECT_EQ(r["geometry"]["loader_version"].String, "02");
+        EXPECT_EQ(r["firmware_version"].String, "241004");
+        EXPECT_EQ(r["firmware_sha256"].String, Sha256Hex(ImageBytes(BuiltinImage(), 0, 65536)));
+        EXPECT_EQ(r["tries"].Int() - r["failed_tries"].Int(), i == 0 ? 3 * 16 : 8 + 2 * 16);
+        EXPECT_EQ(r["usb_serial_number"].Kind, TJson::TKind::String);
+        EXPECT_EQ(r["pauses"].Array.size(), 3u);
+    }
+}
+
+TEST(Station, AUnitAtTheVersionGivesOneRefusedRecordHoweverLongItStays) {
+    TTempDir dir;
+    const std::string position = dir.Path + "/bench-1", log = dir.Path + "/units.csv";
+    TSimProcess unit({"--link", position, "--geometry", "1,64,16", "--version", "241004"});
+    TCliProcess station({"--station", "--quiet", "--json", "--log", log, position});
+    const auto refused = NextEvent(station, IsEvent("unit"));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ((*refused)["outcome"].String, "refused");
+    EXPECT_EQ((*refused)["message"].String, "Дана версія вже записана в прилад!");
+    // It stays in its bootloader (the simulator does not leave it at a restart) and is
+    // probed every second: no second record.
+    EXPECT_FALSE(NextEvent(station, IsEvent("unit"), 5s));
+    unit.Stop();
+    ASSERT_TRUE(NextEvent(station, IsState("waiting")));
+    station.Interrupt();
+    const TCliRun run = station.Wait(60s);
+    // Refused as already written: not a fault of the station.
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    const auto events = JsonLines(run.Out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["refused"].Int(), 1);
+
+    EXPECT_EQ(unit.SummaryCount("erases"), 0);
+    EXPECT_EQ(unit.SummaryCount("resets"), 2);
+    // After the restart the station kept asking, with nothing but wake-ups and identify.
+    const auto received = unit.Received();
+    const auto reset = std::find(received.begin(), received.end(), "g0101;");
+    ASSERT_NE(reset, received.end());
+    long identifies = 0;
+    for (auto it = reset; it != received.end(); ++it) {
+        EXPECT_TRUE(*it == "ggggg" || *it == "g0202;" || *it == "g0101;") << *it;
+        identifies += *it == "g0202;";
+    }
+    EXPECT_GE(identifies, 2);
+
+    const std::string csv = ReadText(log);
+    ASSERT_EQ(csv.rfind("\xEF\xBB\xBFtime,position,port,usb_serial_number,", 0), 0u) << csv;
+    const auto rows = Lines(csv, "\r\n");
+    ASSERT_EQ(rows.size(), 2u) << csv;
+    EXPECT_TRUE(Contains(rows[1], ",241004,241004,")) << rows[1];
+    EXPECT_TRUE(Contains(rows[1], ",refused,4,")) << rows[1];
+    EXPECT_TRUE(Contains(rows[1], "Дана версія вже записана в прилад!")) << rows[1];
+}
+
+TEST(Station, APulledUnitGivesAFailedRecordAndAKillLeavesOnlyWholeRecords) {
+    TTempDir dir;
+    const std::string position = dir.Path + "/bench-1", log = dir.Path + "/units.csv";
+    // A firmware whose version block (at 0x40) is committed early in the write.
+    std::string bytes(128, '\x12');
+    bytes.replace(0x40, 12,
+                  std::string("\x55\xAA\xAA\x55") + "241005" + std::string("\x02\x00", 2));
+    const std::string hex = dir.Path + "/early-version.hex";
+    std::ofstream(hex, std::ios::binary) << HexText(bytes);
+
+    TCliProcess station({"--station", "--quiet", "--json", "--hex", hex, "--log", log, position});
+    ASSERT_TRUE(NextEvent(station, IsState("waiting")));
+    {
+        // Pulled after the probe, the identification and six erase units.
+        TSimProcess pulled({"--link", position, "--geometry", "1,16,8", "--unplug-after", "21"});
+        const auto unit = NextEvent(station, IsEvent("unit"));
+        ASSERT_TRUE(unit);
+        EXPECT_EQ((*unit)["outcome"].String, "serial-error");
+        EXPECT_EQ((*unit)["port"].String, pulled.PtyPath()); // the device, gone with the unit
+        EXPECT_TRUE((*unit)["in_bootloader"].Bool);
+        EXPECT_EQ((*unit)["firmware_version"].String, "241005");
+        const std::string message = (*unit)["message"].String;
+        EXPECT_TRUE(Contains(message, "connect it again to write it again")) << message;
+        EXPECT_TRUE(Contains(message, "tarvex6-flash --force PORT")) << message;
+        ASSERT_TRUE(pulled.WaitForExit(60s));
+    }
+    // The position waits again, and the next unit is written.
+    ASSERT_TRUE(NextEvent(station, IsState("waiting")));
+    TSimProcess next({"--link", position, "--geometry", "1,16,8", "--write-ms", "200"});
+    ASSERT_TRUE(NextEvent(station, [](const TJson& e) {
+        return e["event"].String == "progress" && e["unit"].Int() >= 1;
+    }));
+    station.Kill();
+    station.Wait(60s);
+
+    const std::string csv = ReadText(log);
+    const auto rows = Lines(csv, "\r\n");
+    ASSERT_EQ(rows.size(), 2u) << csv;
+    EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
+    EXPECT_TRUE(Contains(rows[1], ",serial-error,6,")) << rows[1];
+}
+
+TEST(Station, ABusyPortIsReportedOnceAndTakenWhenItIsFree) {
+    TSimProcess unit({"--geometry", "1,64,4"});
+    // The first station flashes the unit and keeps its port open while the unit stays.
+    TCliProcess first({"--station", "--quiet", "--json", unit.PtyPath()});
+    ASSERT_TRUE(NextEvent(first, IsState("present")));
+    TCliProcess second({"--station", "--quiet", "--json", unit.PtyPath()});
+    const auto busy = NextEvent(second, [](const TJson& e) {
+        return e["event"].String == "position" && e["state"].String == "waiting" &&
+               !e["note"].String.empty();
+    });
+    ASSERT_TRUE(busy);
+    EXPECT_EQ((*busy)["state"].String, "waiting");
+    EXPECT_EQ((*busy)["note"].String, "Порт зайнятий іншою програмою");
+    first.Interrupt();
+    EXPECT_EQ(first.Wait(60s).ExitCode, 0);
+    // Free again: the second station, which kept looking, has a unit of its own.
+    ASSERT_TRUE(NextEvent(second, IsEvent("unit")));
+    second.Interrupt();
+    const TCliRun run = second.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    // Said once, though the port was tried four times a second.
+    long said = 0;
+    for (const auto& e : JsonLines(run.Out)) {
+        said +=
+            e["event"].String == "position" && e["note"].String == "Порт зайнятий іншою програмою";
+    }
+    EXPECT_EQ(said, 1);
+}
+
+TEST(Station, OnATerminalEachPositionKeepsALineAboveTheCounts) {
+    TTempDir dir;
+    const std::string first = dir.Path + "/bench-1", second = dir.Path + "/bench-2";
+    TCliProcess station({"--station", "--quiet", first, second}, true);
+    {
+        TSimProcess unit({"--link", second, "--geometry", "1,64,4", "--exit-after-reset"});
+        bool recorded = false;
+        while (const auto line = station.NextLine(120s)) {
+            if (Contains(*line, second + "  " + unit.PtyPath() + "  flashed: 0.2 KiB")) {
+                recorded = true;
+                break;
+            }
+        }
+        ASSERT_TRUE(recorded);
+        ASSERT_TRUE(unit.WaitForExit(60s));
+    }
+    station.Interrupt();
+    const TCliRun run = station.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, "\x1b[2K")) << "not redrawn in place";
+    // The unit's record and messages scrolled above; the live block stayed at the bottom.
+    const auto rows = Screen(run.Out);
+    ASSERT_GE(rows.size(), 5u) << run.Out;
+    const std::size_t n = rows.size();
+    EXPECT_EQ(rows[n - 4], first + "  waiting for the port");
+    EXPECT_EQ(rows[n - 3].rfind(second + "  ", 0), 0u) << rows[n - 3];
+    EXPECT_EQ(rows[n - 2], "flashed 1  refused 0  failed 0");
+    EXPECT_EQ(rows[n - 1], "Station stopped: flashed 1  refused 0  failed 0 (exit 0)");
+    EXPECT_TRUE(std::regex_search(rows[0], IsoTime)) << rows[0];
+    EXPECT_TRUE(Contains(rows[0], second + "  /dev/")) << rows[0];
+    EXPECT_TRUE(Contains(rows[0], "  flashed: 0.2 KiB in ")) << rows[0];
+    EXPECT_TRUE(Contains(rows[1], "Мікропрограма успішно завантажена в ")) << rows[1];
+}
+
+TEST(Station, BadInputIsRefusedBeforeAnyPortIsOpened) {
+    TTempDir dir;
+    TSimProcess sim({});
+    const std::string pty = sim.PtyPath();
+    const std::string link = dir.Path + "/bench-1";
+    std::filesystem::create_symlink(pty, link);
+    const std::string held = dir.Path + "/held.csv";
+    TCliProcess holder({"--station", "--quiet", "--json", "--log", held, dir.Path + "/bench-9"});
+    ASSERT_TRUE(NextEvent(holder, IsState("waiting")));
+
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Says; // on stderr; the exit code is 1 in every case
+    } cases[] = {
+        {{"--log", dir.Path + "/no-folder/units.csv", pty}, "cannot write the log"},
+        {{"--log", dir.Path + "/units.txt", pty}, "must end in .csv or .jsonl"},
+        {{"--log", held, pty}, "held open by another station"},
+        {{pty, pty}, "given twice"},
+        {{pty, link}, "given twice"},
+        {{"usb-serial:TARVEX-NO-SUCH-ADAPTER", pty}, "no port has the USB serial number"},
+        {{"--identify", pty}, "--station and --identify exclude each other"},
+        {{"--force", pty}, "--force PORT"},
+        {{}, "no position given"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Says);
+        std::vector<std::string> args = {"--station", "--quiet"};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        const TCliRun run = RunCli(args, 60s);
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_TRUE(Contains(run.Err, c.Says)) << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
+    holder.Interrupt();
+    EXPECT_EQ(holder.Wait(60s).ExitCode, 0);
+    sim.Stop();
+    EXPECT_EQ(sim.SummaryCount("bytes received"), 0);
 }

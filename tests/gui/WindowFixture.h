@@ -47,6 +47,7 @@ protected:
         seams.FirmwareText = std::move(firmware);
         // "Відкрити" takes the next file of FilesToChoose; none left is a cancelled dialog.
         seams.ChooseFile = [this](const std::string&) -> std::optional<std::string> {
+            ++FileDialogs;
             if (FilesToChoose.empty()) {
                 return std::nullopt;
             }
@@ -81,5 +82,6 @@ protected:
     std::vector<std::string> Ports;
     bool PortListFails = false;
     std::vector<std::string> FilesToChoose;
+    int FileDialogs = 0; // how often "Відкрити" opened its file dialog
     TApplicationWindows Windows;
 };

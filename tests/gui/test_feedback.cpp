@@ -147,6 +147,16 @@ TEST(GeneralErrorReporting, ShowsTheErrorAndGoesOn) {
     EXPECT_EQ(recorder.Records.front().Caption, "T");
 }
 
+TEST(GeneralErrorReporting, ABusyPortsHolderFollowsTheMessageOnALineOfItsOwn) {
+    TFeedbackRecorder recorder;
+    ReportErrors([] { throw EComPort(2, "Порт тримає: minicom (процес 812, користувач ivan)"); });
+    ReportErrors([] { throw EComPort(2); });
+    const std::vector<std::string> expected = {
+        "Порт зайнятий іншою програмою.\nПорт тримає: minicom (процес 812, користувач ivan)",
+        "Порт зайнятий іншою програмою."};
+    EXPECT_EQ(recorder.Texts(TFeedbackRecorder::TKind::Error), expected);
+}
+
 TEST(Sounds, ToneBlocksForItsDurationAndBeepReturnsAtOnce) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();

@@ -1,5 +1,6 @@
 // Start-up, the main window's controls, its keyboard commands and small handlers.
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFontInfo>
@@ -10,8 +11,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include "FormFont.h"
 #include "FormHelp.h"
@@ -241,6 +248,8 @@ TEST_F(WindowTest, CommandsActWhileADropDownListIsOpen) {
 
 TEST_F(WindowTest, ChoosingAPortMovesTheFocusAndARateReachesThePort) {
     Create({"ttyS0", "ttyS1"});
+    ShowForm();
+    Form().ExpandView();
     emit Form().cbPort->activated(1);
     EXPECT_EQ(Form().focusWidget(), Form().ButtonConect);
     const TBaudRate stored = Form().BComPort1.BaudRate();
@@ -248,6 +257,153 @@ TEST_F(WindowTest, ChoosingAPortMovesTheFocusAndARateReachesThePort) {
     EXPECT_EQ(Form().BComPort1.BaudRate(), stored);
     emit Form().cbBaudRate->activated(3);
     EXPECT_EQ(Form().BComPort1.BaudRate(), TBaudRate::br1200);
+}
+
+// The controls the focus visits with Tab from the window's focus, the first one included.
+std::vector<QWidget*> TabChain(QWidget& window) {
+    std::vector<QWidget*> chain;
+    for (int i = 0; i < 20 && window.focusWidget() != nullptr; ++i) {
+        QWidget* focus = window.focusWidget();
+        if (std::find(chain.begin(), chain.end(), focus) != chain.end()) {
+            break;
+        }
+        chain.push_back(focus);
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return chain;
+}
+
+TEST_F(WindowTest, InTheCompactViewOnlyVisibleControlsTakeTheFocusAndTheKeys) {
+    Create({"ttyS0", "ttyS1"});
+    ShowForm();
+    const QRect client = Form().rect();
+    auto visible = [&](const QWidget* w) {
+        return client.contains(QRect(w->mapTo(&Form(), QPoint(0, 0)), w->size()));
+    };
+    // Choosing a port leaves the focus where the user can see it.
+    Form().cbPort->setFocus();
+    emit Form().cbPort->activated(1);
+    ASSERT_NE(Form().focusWidget(), nullptr);
+    EXPECT_TRUE(visible(Form().focusWidget())) << Form().focusWidget()->objectName().toStdString();
+    for (QWidget* w : TabChain(Form())) {
+        EXPECT_TRUE(visible(w)) << w->objectName().toStdString();
+    }
+    // A write disables "Прошити" under the focus, and a box reports its failure: the
+    // technician's Enter and Space then reach nothing out of sight and open nothing.
+    Form().ButtonWrite->setFocus();
+    for (auto control : {TCommandControl::cbPort, TCommandControl::cbBaudRate,
+                         TCommandControl::ButtonConect, TCommandControl::ButtonWrite}) {
+        Form().SetControlEnabled(control, false);
+    }
+    Recorder.Clear();
+    // With nothing in sight that can take it, the focus leaves the controls: keys go to
+    // the window itself.
+    QWidget* focus = Form().focusWidget();
+    EXPECT_TRUE(focus == nullptr || visible(focus)) << focus->objectName().toStdString();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        QTest::keyClick(Form().focusWidget() ? Form().focusWidget() : &Form(), key);
+    }
+    EXPECT_EQ(FileDialogs, 0);
+    EXPECT_TRUE(Recorder.Records.empty()); // no identification either
+
+    // The service area, once shown, takes the focus and its keys as before.
+    for (auto control : {TCommandControl::cbPort, TCommandControl::cbBaudRate,
+                         TCommandControl::ButtonConect, TCommandControl::ButtonWrite}) {
+        Form().SetControlEnabled(control, true);
+    }
+    Form().ExpandView();
+    Form().FocusControl(TCommandControl::ButtonOpenHex);
+    ASSERT_EQ(Form().focusWidget(), Form().ButtonOpenHex);
+    QTest::keyClick(Form().ButtonOpenHex, Qt::Key_Return);
+    EXPECT_EQ(FileDialogs, 1);
+    const std::vector<QWidget*> chain = TabChain(Form());
+    EXPECT_NE(std::find(chain.begin(), chain.end(), Form().cbBaudRate), chain.end());
+}
+
+TEST_F(WindowTest, TheKeyThatAnswersABoxActsOnTheBoxOnly) {
+    Create({"ttyS0"});
+    ShowForm();
+    Form().ExpandView();
+    Form().FocusControl(TCommandControl::ButtonOpenHex);
+    ASSERT_EQ(Form().focusWidget(), Form().ButtonOpenHex);
+    TFeedback::SetSink({}); // the real box
+    // Enter goes down on the box, which closes at once; the key is released afterwards.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            QTest::keyPress(box, Qt::Key_Return);
+        }
+    });
+    answer.start(10);
+    TFeedback::ShowMessage("Порти оновлено!");
+    answer.stop();
+    ASSERT_EQ(QApplication::activeModalWidget(), nullptr);
+    // What follows of the same key (the held key's repeats, the press a system hands on to
+    // the window that became active, the release) opens nothing.
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
+    QApplication::sendEvent(Form().ButtonOpenHex, &repeat);
+    QTest::keyPress(Form().ButtonOpenHex, Qt::Key_Return);
+    QTest::keyRelease(Form().ButtonOpenHex, Qt::Key_Return);
+    EXPECT_EQ(FileDialogs, 0);
+    // The next Enter is the technician's own again.
+    QTest::keyClick(Form().ButtonOpenHex, Qt::Key_Return);
+    EXPECT_EQ(FileDialogs, 1);
+}
+
+// Every text of the window inside its control, and the labels clear of the controls below
+// them, in the font and at the scale the window is shown in (the desktop's scaling on
+// Windows; QT_SCALE_FACTOR elsewhere).
+TEST_F(WindowTest, EveryTextFitsItsControl) {
+    Create({"COM10", "ttyS0"});
+    ShowForm();
+    Form().ExpandView();
+    QApplication::processEvents();
+    for (const QPushButton* button : Form().findChildren<QPushButton*>()) {
+        if (button->text().isEmpty() || button->window() != &Form()) {
+            continue;
+        }
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect room =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const QFontMetrics metrics = button->fontMetrics();
+        EXPECT_LE(metrics.horizontalAdvance(button->text()), room.width())
+            << button->text().toStdString() << " in " << room.width();
+        EXPECT_LE(metrics.height(), room.height()) << button->text().toStdString();
+    }
+    const QFontMetrics writeMetrics = Form().ButtonWrite->fontMetrics();
+    EXPECT_LE(writeMetrics.horizontalAdvance(Form().ButtonWrite->text()),
+              Form().ButtonWrite->contentsRect().width());
+    EXPECT_LE(Form().ButtonWrite->iconSize().height() + writeMetrics.height(),
+              Form().ButtonWrite->contentsRect().height());
+    for (const QComboBox* list : {Form().cbPort, Form().cbBaudRate}) {
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        const QRect room = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                         QStyle::SC_ComboBoxEditField, list);
+        for (int i = 0; i < list->count(); ++i) {
+            EXPECT_LE(list->fontMetrics().horizontalAdvance(list->itemText(i)), room.width())
+                << list->itemText(i).toStdString() << " in " << room.width();
+        }
+    }
+    // A label ends above the control laid out below it.
+    Form().SetStatusText(Ready);
+    struct TBelow {
+        const QLabel* Label;
+        const QWidget* Control;
+    };
+    for (const TBelow& pair :
+         {TBelow{Form().LabelNameOfHex, Form().ProgressbarReadWrite},
+          TBelow{Form().Label3, Form().ProgressbarWrite}, TBelow{Form().Label1, Form().cbPort}}) {
+        const QLabel& label = *pair.Label;
+        const QFontMetrics metrics = label.fontMetrics();
+        EXPECT_LE(metrics.horizontalAdvance(label.text()), label.contentsRect().width())
+            << label.text().toStdString();
+        EXPECT_LE(metrics.height(), label.contentsRect().height()) << label.text().toStdString();
+        EXPECT_LT(label.geometry().bottom(), pair.Control->geometry().top())
+            << label.text().toStdString();
+    }
 }
 
 TEST_F(WindowTest, CtrlDelAtGaugeZeroDoesNothing) {

@@ -154,4 +154,26 @@ TEST_F(WindowTest, PortOverviewWithoutPortsOrWithoutTheSystemsList) {
     EXPECT_TRUE(Recorder.Of(TFeedbackRecorder::TKind::Error).empty());
 }
 
+TEST_F(WindowTest, TheOverviewNamesWhoHoldsAPortAndTheServicesThatTakeAdapters) {
+    TSerialPortInfo held = FtdiAdapter();
+    held.Holders = {{1234, "minicom", "ivan", ""}};
+    held.ModemManagerProbes = true;
+    held.BrlttyRules = "/usr/lib/udev/rules.d/85-brltty.rules";
+    PortFacts["ttyUSB0"] = held;
+    Create({"ttyUSB0"});
+    const QString tip = Form().cbPort->itemData(0, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(Has(tip, "Порт тримає: minicom (процес 1234, користувач ivan)"))
+        << tip.toStdString();
+    Form().Label1Click();
+    TPortDiagnosis* overview = Form().PortDiagnosis;
+    ASSERT_NE(overview, nullptr);
+    EXPECT_EQ(overview->PortTable->topLevelItem(0)->text(TPortDiagnosis::ColHeldBy),
+              QStringLiteral("minicom 1234"));
+    const QString advice = overview->Advice->text();
+    for (const char* piece : {"ttyUSB0: Порт тримає: minicom (процес 1234, користувач ivan)",
+                              "ENV{ID_MM_DEVICE_IGNORE}=\"1\"", "sudo apt remove brltty"}) {
+        EXPECT_TRUE(Has(advice, piece)) << piece;
+    }
+}
+
 } // namespace

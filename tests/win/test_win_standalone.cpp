@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "BCPort.h"
 #include "Clock.h"
@@ -14,6 +17,7 @@
 #include "PortInfo.h"
 #include "PortList.h"
 #include "Sound.h"
+#include "SoundWindows.h"
 #include "WinTestPort.h"
 
 namespace {
@@ -114,6 +118,40 @@ TEST(WinPortInfo, AnFtdiLatencyTimerFromTheDevicesRegistryKey) {
     EXPECT_EQ(DescribeSerialPort("COM7").LatencyTimerMs, -1);
 }
 
+// What names an adapter for tarvex6-flash --station usb-serial:NUMBER: the serial number from
+// an FTDI adapter's FTDIBUS key (without the driver's port letter) and from another USB
+// serial device's Enum\USB key, whose instance is the number (a made-up one holds '&').
+TEST(WinPortInfo, AUsbAdaptersSerialNumberFromItsDevicesRegistryKey) {
+    struct TCase {
+        const char* Device; // below HKLM\SYSTEM\CurrentControlSet\Enum
+        const char* Instance;
+        const char* Port;
+        const char* SerialNumber;
+        const char* VendorId;
+    } cases[] = {
+        {"FTDIBUS\\VID_0403+PID_6001+TVX0003A", "0000", "COM11", "TVX0003", "0403"},
+        {"USB\\VID_04D8&PID_000A", "TVX0004", "COM12", "TVX0004", "04d8"},
+        {"USB\\VID_04D8&PID_000B", "6&2B3C4D5E&0&1", "COM13", "", "04d8"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Port);
+        const std::string device = std::string("SYSTEM\\CurrentControlSet\\Enum\\") + c.Device;
+        const std::string parameters = device + "\\" + c.Instance + "\\Device Parameters";
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, nullptr, 0,
+                                    KEY_WRITE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.Port),
+                         static_cast<DWORD>(std::strlen(c.Port) + 1));
+        ::RegCloseKey(key);
+        const TSerialPortInfo info = DescribeSerialPort(c.Port);
+        EXPECT_EQ(info.SerialNumber, c.SerialNumber);
+        EXPECT_EQ(info.VendorId, c.VendorId);
+        EXPECT_EQ(::RegDeleteTreeA(HKEY_LOCAL_MACHINE, device.c_str()), ERROR_SUCCESS);
+        EXPECT_EQ(DescribeSerialPort(c.Port).SerialNumber, "");
+    }
+}
+
 TEST(WinPlatform, ClockMovesForwardAndBeepTakesItsTime) {
     const std::int64_t before = Platform::CoarseMilliseconds();
     const auto start = std::chrono::steady_clock::now();
@@ -123,6 +161,60 @@ TEST(WinPlatform, ClockMovesForwardAndBeepTakesItsTime) {
     EXPECT_GE(spent, std::chrono::milliseconds(55));
     EXPECT_LT(spent, std::chrono::seconds(5));
     EXPECT_GE(Platform::CoarseMilliseconds() - before, 40);
+}
+
+// Tones through a Beep of the test's own: one that plays the whole tone (as a sound device
+// does), and one that returns at once (as without a device).
+std::vector<double> ToneWaits;
+
+void RecordedWait(double milliseconds) {
+    ToneWaits.push_back(milliseconds);
+    Platform::WaitPrecisely(milliseconds);
+}
+
+BOOL WINAPI FullLengthBeep(DWORD, DWORD milliseconds) {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    LARGE_INTEGER now;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    const LONGLONG length = frequency.QuadPart * milliseconds / 1000 + 1;
+    do {
+        ::Sleep(1);
+        ::QueryPerformanceCounter(&now);
+    } while (now.QuadPart - start.QuadPart < length);
+    return TRUE;
+}
+
+BOOL WINAPI SilentBeep(DWORD, DWORD) {
+    return FALSE;
+}
+
+TEST(WinTone, ATopUpFollowsOnlyABeepThatReturnedEarly) {
+    ToneWaits.clear();
+    for (int i = 0; i < 10; ++i) {
+        Platform::PlayTone(1200, 40, FullLengthBeep, RecordedWait);
+    }
+    EXPECT_TRUE(ToneWaits.empty()) << ToneWaits.size() << " top-ups, the first "
+                                   << (ToneWaits.empty() ? 0.0 : ToneWaits[0]) << " ms";
+
+    // The failure tones without a sound device: each is waited for in full, and the three
+    // last their 600 ms, not some ticks more.
+    ToneWaits.clear();
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned frequency : {1200u, 800u, 500u}) {
+        Platform::PlayTone(frequency, 200, SilentBeep, RecordedWait);
+    }
+    const auto spent = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(ToneWaits.size(), 3u);
+    for (double wait : ToneWaits) {
+        EXPECT_GT(wait, 190.0);
+        EXPECT_LE(wait, 200.0);
+    }
+    EXPECT_GE(spent, std::chrono::milliseconds(600));
+    EXPECT_LT(spent, std::chrono::milliseconds(680));
+    std::printf("three 200 ms tones without a device: %.1f ms\n",
+                std::chrono::duration<double, std::milli>(spent).count());
 }
 
 } // namespace

@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QShowEvent>
 #include <QUrl>
 #include <QWidget>
@@ -108,6 +110,81 @@ private:
     }
 };
 
+// Keeps a key that answers a box to the box.  A key that closes the box on its way down is
+// still held when the box has gone: its repeats, its release and, on Windows, the press the
+// system hands on to the window that becomes active then reach the window below, where an
+// Enter would press a button.  While the box is open this notes the keys that went down in
+// it; once it has closed, it swallows those keys until each has come up (or the program
+// loses the keyboard, which then sees no release), and ends itself.
+class TBoxKeys final : public QObject {
+public:
+    explicit TBoxKeys(const QWidget* box) : QObject(qApp), Box(box) {
+        qApp->installEventFilter(this);
+    }
+    // Also destroyed with the application, which may then be gone already.
+    ~TBoxKeys() override {
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            app->removeEventFilter(this);
+        }
+    }
+    TBoxKeys(const TBoxKeys&) = delete;
+    TBoxKeys& operator=(const TBoxKeys&) = delete;
+
+    // The box has closed: lets go at once when no key of it is held.
+    void BoxClosed() {
+        Box = nullptr;
+        if (Held.isEmpty()) {
+            delete this;
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::ApplicationDeactivate && Box == nullptr) {
+            deleteLater();
+            return false;
+        }
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease) {
+            return false;
+        }
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (Box != nullptr) {
+            const auto* widget = qobject_cast<const QWidget*>(watched);
+            if (widget == nullptr || widget->window() != Box || key->isAutoRepeat()) {
+                return false;
+            }
+            if (type == QEvent::KeyPress) {
+                Held.insert(key->key());
+            } else {
+                Held.remove(key->key());
+            }
+            return false;
+        }
+        if (!Held.contains(key->key())) {
+            return false;
+        }
+        if (type == QEvent::KeyRelease && !key->isAutoRepeat()) {
+            Held.remove(key->key());
+            if (Held.isEmpty()) {
+                deleteLater();
+            }
+        }
+        return true;
+    }
+
+private:
+    const QWidget* Box;
+    QSet<int> Held;
+};
+
+// Shows a box modally; the key that answers it goes no further.
+void Exec(QMessageBox& box) {
+    auto* keys = new TBoxKeys(&box);
+    box.exec();
+    keys->BoxClosed();
+}
+
 std::unique_ptr<QMessageBox> MakeBox(const std::string& text, QMessageBox::Icon icon) {
     auto box = std::make_unique<TCentredMessageBox>();
     box->setWindowTitle(QString::fromStdString(TFeedback::ApplicationTitle()));
@@ -166,18 +243,18 @@ void TFeedback::ShowMessage(const std::string& text) {
     if (ToSink(record)) {
         return;
     }
-    MessageBox(text)->exec();
+    Exec(*MessageBox(text));
 }
 
-void TFeedback::ShowError(const std::string& text) {
+void TFeedback::ShowError(const std::string& text, const std::string& detail) {
     TFeedbackRecord record;
     record.Kind = TFeedbackRecord::TKind::Error;
-    record.Text = WithFullStop(text);
+    record.Text = WithFullStop(text) + (detail.empty() ? "" : "\n" + detail);
     record.Caption = ApplicationTitle();
     if (ToSink(record)) {
         return;
     }
-    ErrorBox(text)->exec();
+    Exec(*MakeBox(record.Text, QMessageBox::Critical));
 }
 
 void TFeedback::MessageBeep(unsigned type) {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "ComMessages.h"
+
 class QMessageBox;
 
 struct TFeedbackRecord {
@@ -29,8 +31,9 @@ public:
 
     // The plain message box: no icon, one "OK", line breaks and leading blanks kept.
     static void ShowMessage(const std::string& text);
-    // The error box of general error reporting: error icon, the text with WithFullStop.
-    static void ShowError(const std::string& text);
+    // The error box of general error reporting: error icon, the text with WithFullStop, and
+    // below it on a line of its own `detail` when there is one.
+    static void ShowError(const std::string& text, const std::string& detail = {});
     // The text plus "." when its last character's code is above that of ".".
     static std::string WithFullStop(const std::string& text);
 
@@ -58,6 +61,8 @@ private:
 template <class F> void ReportErrors(F&& action) {
     try {
         action();
+    } catch (const EComPort& e) {
+        TFeedback::ShowError(e.what(), e.Detail()); // message 2: who holds the port
     } catch (const std::exception& e) {
         TFeedback::ShowError(e.what());
     }

@@ -124,9 +124,15 @@ std::string PortToolTip(const TSerialPortInfo& info, const TPortUser& user) {
     if (info.Access != TPortAccess::Allowed) {
         tip += "\nНемає доступу: " + AccessReason(info, user);
     }
+    if (!info.Holders.empty()) {
+        tip += "\n" + HoldersText(info.Holders);
+    }
     const std::string latency = LatencyAdvice(info);
     if (!latency.empty()) {
         tip += "\n" + latency;
+    }
+    for (const std::string& advice : ServiceAdvice(info)) {
+        tip += "\n" + advice;
     }
     return tip;
 }
@@ -278,6 +284,18 @@ void TMainForm::CreateControls() {
     cbBaudRate->setCurrentIndex(-1);
     SetLook(cbBaudRate, "COMBOBOX");
 
+    // The data areas never come into sight: the focus and the keys pass them by.
+    for (QWidget* hidden :
+         std::initializer_list<QWidget*>{MemoAboutView, TextTerminalView, sComboBoxSkinName}) {
+        hidden->setFocusPolicy(Qt::NoFocus);
+    }
+    // Nor do they visit the service area while the compact view hides it.
+    for (QWidget* service : std::initializer_list<QWidget*>{ButtonConect, ButtonOpenHex, sButton2,
+                                                            sButton3, cbBaudRate}) {
+        ServiceFocus.emplace_back(service, service->focusPolicy());
+        service->setFocusPolicy(Qt::NoFocus);
+    }
+
     // Only the user's own actions run the handlers; the program's choices in the lists
     // (activated is not emitted for them) do not.
     connect(cbPort, &QComboBox::activated, this, [this] { Guarded([this] { cbPortChange(); }); });
@@ -362,6 +380,11 @@ void TMainForm::ExpandView() {
     // The outer height counts the title bar and frame, whose size only the desktop knows.
     const int frameHeight = frameGeometry().height() - height();
     setFixedSize(width(), ExpandedOuterHeight - frameHeight);
+    if (!Expanded) {
+        for (const auto& [control, policy] : ServiceFocus) {
+            control->setFocusPolicy(policy);
+        }
+    }
     Expanded = true;
 }
 
@@ -558,7 +581,11 @@ void TMainForm::SetControlEnabled(TCommandControl control, bool enabled) {
 }
 
 void TMainForm::FocusControl(TCommandControl control) {
-    Control(control)->setFocus(Qt::OtherFocusReason);
+    // A control out of sight does not take the focus: the keys stay with what the user sees.
+    QWidget* widget = Control(control);
+    if (widget->focusPolicy() != Qt::NoFocus) {
+        widget->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 bool TMainForm::IsControlEnabled(TCommandControl control) const {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BCPort.h"
@@ -167,6 +168,8 @@ private:
     TFormHelp* FormHelp = nullptr;
     TKeyPreview* KeyPreview = nullptr;
     bool Expanded = false;
+    // The service area's controls with the focus policy they have once it is shown.
+    std::vector<std::pair<QWidget*, Qt::FocusPolicy>> ServiceFocus;
     bool ShownOnce = false;
     bool Snapping = false;
     std::int64_t LastPendingInput = 0;

@@ -34,6 +34,16 @@ QString UsbText(const TSerialPortInfo& info) {
     return FromUtf8(UsbDescription(info));
 }
 
+// The holders for the table: "minicom 1234", one per line.
+QString HolderNames(const std::vector<TPortHolder>& holders) {
+    QStringList names;
+    for (const TPortHolder& h : holders) {
+        names << FromUtf8((h.Program.empty() ? std::string("?") : h.Program) + " " +
+                          std::to_string(h.Pid));
+    }
+    return names.join(QLatin1Char('\n'));
+}
+
 QString SessionGroupsText(const TPortUser& user) {
     std::vector<std::uint32_t> groups = user.SessionGroups;
     std::sort(groups.begin(), groups.end());
@@ -66,7 +76,8 @@ TPortDiagnosis::TPortDiagnosis(QWidget* parent, TDescribePorts describe, TPortUs
     PortTable->setColumnCount(ColumnCount);
     PortTable->setHeaderLabels({QStringLiteral("Порт"), QStringLiteral("Драйвер"),
                                 QStringLiteral("USB-пристрій"), QStringLiteral("Серійний номер"),
-                                QStringLiteral("/dev/serial/by-id"), QStringLiteral("Доступ")});
+                                QStringLiteral("/dev/serial/by-id"), QStringLiteral("Доступ"),
+                                QStringLiteral("Зайнятий")});
     PortTable->header()->setStretchLastSection(false);
 
     Advice = new QLabel(this);
@@ -137,9 +148,19 @@ void TPortDiagnosis::Refresh() {
             advice << FromUtf8(port.Name + ": " + AccessReason(port, User)) +
                           QStringLiteral("\n    Що зробити: ") + FromUtf8(AccessFix(port, User));
         }
+        if (!port.Holders.empty()) {
+            row->setForeground(ColHeldBy, QColor(128, 0, 0));
+            row->setText(ColHeldBy, HolderNames(port.Holders));
+            advice << FromUtf8(port.Name + ": " + HoldersText(port.Holders)) +
+                          QStringLiteral("\n    Що зробити: закрийте цю програму (або "
+                                         "завершіть процес) і спробуйте знову.");
+        }
         const std::string latency = LatencyAdvice(port);
         if (!latency.empty()) {
             advice << FromUtf8(port.Name + ": " + latency);
+        }
+        for (const std::string& service : ServiceAdvice(port)) {
+            advice << FromUtf8(port.Name + ": " + service);
         }
     }
 

@@ -28,7 +28,16 @@ public:
     void Refresh();
 
     // The table's columns.
-    enum TColumn { ColPort, ColDriver, ColUsb, ColSerial, ColById, ColAccess, ColumnCount };
+    enum TColumn {
+        ColPort,
+        ColDriver,
+        ColUsb,
+        ColSerial,
+        ColById,
+        ColAccess,
+        ColHeldBy, // the programs that hold the port
+        ColumnCount
+    };
 
     QLabel* Intro = nullptr;
     QTreeWidget* PortTable = nullptr;

@@ -1,0 +1,35 @@
+// Who holds a serial port on Linux, and the services that take USB serial adapters: read
+// from /proc, the UUCP lock folders, the udev database and udev's rules, all through
+// TPortPlaces so that a made-up tree can stand in for the machine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "PortInfo.h"
+
+enum class TPortHoldScan {
+    Locks,     // live UUCP lock files and locks on the device (/proc/locks)
+    Everything // the locks and every process that has the device open (as fuser does)
+};
+
+// The processes that hold the device at `devicePath` (a device node or a link to one), each
+// once, in the order of their process ids; the process `ignorePid` (this one, by default) is
+// left out.
+std::vector<TPortHolder> FindPortHolders(const std::string& devicePath, TPortHoldScan scan,
+                                         const TPortPlaces& places, std::int64_t ignorePid = -1);
+
+// Whether `devicePath` is a pseudo-terminal's slave side (or a link to one).
+bool IsPseudoTerminalDevice(const std::string& devicePath);
+
+// Whether a process named ModemManager runs.
+bool ModemManagerRuns(const TPortPlaces& places);
+
+// Whether udev's database marks the device `majorMinor` ("188:0") for ModemManager to ignore.
+bool ModemManagerIgnores(const TPortPlaces& places, const std::string& majorMinor);
+
+// The brltty rules file in force that claims the USB identifiers `vendor`:`product` (four
+// hex digits each); empty when none does.
+std::string BrlttyRulesFor(const TPortPlaces& places, const std::string& vendor,
+                           const std::string& product);
