@@ -57,8 +57,15 @@ std::string LatencyAdvice(const TSerialPortInfo& info) {
     // block) may wait up to the timer for its reply.
     constexpr int Exchanges = 3 * 1024;
     const int seconds = (Exchanges * info.LatencyTimerMs + 999) / 1000;
-    return "Таймер затримки адаптера " + std::to_string(info.LatencyTimerMs) +
-           " мс може подовжити запис 64 КБ до " + std::to_string(seconds) + " с. " +
+    const std::string timer =
+        "Таймер затримки адаптера " + std::to_string(info.LatencyTimerMs) + " мс";
+    if (info.LowLatencyAtOpen) {
+        return timer +
+               ": на час запису програма вмикає в драйвері низьку затримку, і таймер працює з "
+               "1 мс. Лише якщо драйвер цього не дозволить, запис 64 КБ може тривати до " +
+               std::to_string(seconds) + " с. " + LowerLatencyFix;
+    }
+    return timer + " може подовжити запис 64 КБ до " + std::to_string(seconds) + " с. " +
            LowerLatencyFix;
 }
 

@@ -40,6 +40,10 @@ struct TSerialPortInfo {
     // The USB adapter's latency timer in milliseconds where its driver has one (FTDI), else
     // -1: the adapter holds received bytes up to that long before passing them on.
     int LatencyTimerMs = -1;
+    // The driver runs that timer at 1 ms while the port is open in low-latency mode, which
+    // the serial component asks for at Open (Linux ftdi_sio): the timer above is then the
+    // adapter's setting, not what the write meets.
+    bool LowLatencyAtOpen = false;
 
     TPortAccess Access = TPortAccess::Denied;
     std::string Group;       // the device's group name (or its number when it has no name)
@@ -124,8 +128,9 @@ std::string PortSummary(const TSerialPortInfo& info,
 std::string AccessReason(const TSerialPortInfo& info, const TPortUser& user);
 std::string AccessFix(const TSerialPortInfo& info, const TPortUser& user);
 
-// In Ukrainian: what an adapter's latency timer above 1 ms costs a 64 KiB write and how to
-// lower it; empty when the timer is 1 ms or unknown.
+// In Ukrainian: what an adapter's latency timer above 1 ms means for a 64 KiB write (its
+// cost, or that the write runs it at 1 ms where the driver's low-latency mode does) and how
+// to lower it; empty when the timer is 1 ms or unknown.
 std::string LatencyAdvice(const TSerialPortInfo& info);
 
 // In Ukrainian, one line: who holds the port, e.g. "Порт тримає: minicom (процес 1234,

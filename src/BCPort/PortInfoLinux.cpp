@@ -251,6 +251,9 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
         if (!latency.empty() && latency.find_first_not_of("0123456789") == std::string::npos &&
             latency.size() < 4) {
             info.LatencyTimerMs = std::stoi(latency);
+            // ftdi_sio runs the timer at 1 ms while ASYNC_LOW_LATENCY is set, which Open asks
+            // for; sysfs goes on showing the adapter's own setting.
+            info.LowLatencyAtOpen = info.Driver == "ftdi_sio";
         }
         if (!device.empty()) {
             FillUsb(info, device);
