@@ -1,13 +1,26 @@
-# The Windows build's program resources (icon, version) and its installer.  Included from
-# Packaging.cmake for a Windows build; scripts/windows.sh passes the icon that the Linux
-# side draws (TARVEX_WINDOWS_ICON).
+# The Windows build's program resources (manifest, icon, version) and its installer.
+# Included from Packaging.cmake for a Windows build; scripts/windows.sh passes the icon that
+# the Linux side draws (TARVEX_WINDOWS_ICON).
 set(TARVEX_WINDOWS_ICON "" CACHE FILEPATH "The program's .ico, drawn by the Linux build's tarvex6-icons")
-if(NOT TARVEX_WINDOWS_ICON)
-    return()
-endif()
 
 set(TARVEX_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(TARVEX_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
+
+# The application manifest (packaging/windows/tarvex6.manifest.in), in every Windows build.
+function(tarvex_windows_manifest target)
+    if(NOT TARGET ${target})
+        return()
+    endif()
+    set(TARVEX_MANIFEST_NAME ${target})
+    set(TARVEX_MANIFEST_FILE ${TARVEX_PACKAGING_OUT}/${target}.manifest)
+    configure_file(${TARVEX_PACKAGING_DIR}/windows/tarvex6.manifest.in ${TARVEX_MANIFEST_FILE}
+                   @ONLY)
+    configure_file(${TARVEX_PACKAGING_DIR}/windows/tarvex6-manifest.rc.in
+                   ${TARVEX_PACKAGING_OUT}/${target}-manifest.rc @ONLY)
+    target_sources(${target} PRIVATE ${TARVEX_PACKAGING_OUT}/${target}-manifest.rc)
+    set_property(SOURCE ${TARVEX_PACKAGING_OUT}/${target}-manifest.rc APPEND PROPERTY
+                 OBJECT_DEPENDS ${TARVEX_MANIFEST_FILE})
+endfunction()
 
 function(tarvex_windows_resources target description)
     if(NOT TARGET ${target})
@@ -60,6 +73,13 @@ endfunction()
 
 # Once every directory has been read: tarvex6-flash is defined after this file is included.
 function(tarvex_windows_packaging)
+    # the programs, and the test that reads their manifests under its own
+    foreach(target tarvex6-bootloader tarvex6-flash win_manifest_tests)
+        tarvex_windows_manifest(${target})
+    endforeach()
+    if(NOT TARVEX_WINDOWS_ICON)
+        return()
+    endif()
     tarvex_windows_resources(tarvex6-bootloader "TARVEX-6 Bootloader")
     tarvex_windows_resources(tarvex6-flash "tarvex6-flash: TARVEX-6 command-line flasher")
     tarvex_windows_installer()

@@ -47,7 +47,9 @@
 // Events present together are dispatched in this order: line error, received bytes,
 // transmit queue empty, ring, CTS, DSR, RLSD, input queue 80 % full.  Handlers are set while
 // the port is closed.  Close never waits on the user-interface thread: a dispatch still
-// waiting for it is run by Close itself or dropped.
+// waiting for it is run by Close itself or dropped.  Nor does it wait without limit on a
+// driver: the event thread gets 1 s to end and is let go after that, and on Windows an event
+// wait that ignores its cancel is given up after 1 s more.
 #pragma once
 
 #include <cstddef>

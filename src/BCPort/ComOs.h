@@ -102,7 +102,10 @@ enum class TComWaitResult : std::uint8_t {
 // WaitCommEvent(handle, &mask, &overlapped) then WaitForMultipleObjects({stop, overlapped
 // event}, any, INFINITE): the stop event gives Stopped, the wait's event with a successful
 // GetOverlappedResult(..., FALSE) gives Events, anything else Failed; Pause is
-// WaitForSingleObject(stop, ms); Stop is SetEvent(stop); the destructor closes both events.
+// WaitForSingleObject(stop, ms); Stop is SetEvent(stop); the destructor cancels a pending
+// wait (CancelIoEx), waits for its end at most about 1 s (the event thread has cleared the
+// mask already), and closes both events, or, when the wait did not end, keeps its
+// OVERLAPPED, event and mask word for good, since the system may still write into them.
 class TComEventWait {
 public:
     virtual ~TComEventWait() = default;

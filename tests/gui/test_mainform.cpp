@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -345,6 +348,62 @@ TEST_F(WindowTest, TheKeyThatAnswersABoxActsOnTheBoxOnly) {
     // The next Enter is the technician's own again.
     QTest::keyClick(Form().ButtonOpenHex, Qt::Key_Return);
     EXPECT_EQ(FileDialogs, 1);
+}
+
+// Every text of the window inside its control, and the labels clear of the controls below
+// them, in the font and at the scale the window is shown in (the desktop's scaling on
+// Windows; QT_SCALE_FACTOR elsewhere).
+TEST_F(WindowTest, EveryTextFitsItsControl) {
+    Create({"COM10", "ttyS0"});
+    ShowForm();
+    Form().ExpandView();
+    QApplication::processEvents();
+    for (const QPushButton* button : Form().findChildren<QPushButton*>()) {
+        if (button->text().isEmpty() || button->window() != &Form()) {
+            continue;
+        }
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect room =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const QFontMetrics metrics = button->fontMetrics();
+        EXPECT_LE(metrics.horizontalAdvance(button->text()), room.width())
+            << button->text().toStdString() << " in " << room.width();
+        EXPECT_LE(metrics.height(), room.height()) << button->text().toStdString();
+    }
+    const QFontMetrics writeMetrics = Form().ButtonWrite->fontMetrics();
+    EXPECT_LE(writeMetrics.horizontalAdvance(Form().ButtonWrite->text()),
+              Form().ButtonWrite->contentsRect().width());
+    EXPECT_LE(Form().ButtonWrite->iconSize().height() + writeMetrics.height(),
+              Form().ButtonWrite->contentsRect().height());
+    for (const QComboBox* list : {Form().cbPort, Form().cbBaudRate}) {
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        const QRect room = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                         QStyle::SC_ComboBoxEditField, list);
+        for (int i = 0; i < list->count(); ++i) {
+            EXPECT_LE(list->fontMetrics().horizontalAdvance(list->itemText(i)), room.width())
+                << list->itemText(i).toStdString() << " in " << room.width();
+        }
+    }
+    // A label ends above the control laid out below it.
+    Form().SetStatusText(Ready);
+    struct TBelow {
+        const QLabel* Label;
+        const QWidget* Control;
+    };
+    for (const TBelow& pair :
+         {TBelow{Form().LabelNameOfHex, Form().ProgressbarReadWrite},
+          TBelow{Form().Label3, Form().ProgressbarWrite}, TBelow{Form().Label1, Form().cbPort}}) {
+        const QLabel& label = *pair.Label;
+        const QFontMetrics metrics = label.fontMetrics();
+        EXPECT_LE(metrics.horizontalAdvance(label.text()), label.contentsRect().width())
+            << label.text().toStdString();
+        EXPECT_LE(metrics.height(), label.contentsRect().height()) << label.text().toStdString();
+        EXPECT_LT(label.geometry().bottom(), pair.Control->geometry().top())
+            << label.text().toStdString();
+    }
 }
 
 TEST_F(WindowTest, CtrlDelAtGaugeZeroDoesNothing) {

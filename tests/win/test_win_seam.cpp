@@ -176,6 +176,9 @@ TEST(WinSeam, CloseGivesUpAnEventWaitThatIgnoresItsCancel) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(s.Port->Close());
     const auto took = std::chrono::steady_clock::now() - start;
+    RecordProperty(
+        "CloseMs",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     EXPECT_EQ(s.Fake.Cancels, 1);
     EXPECT_GE(took, std::chrono::milliseconds(900));
     EXPECT_LT(took, std::chrono::milliseconds(1800)); // the driver answers only after 2 s
@@ -242,6 +245,8 @@ TEST(WinSeam, WithoutTheHighResolutionTimerTheResolutionIsRaisedWhileOpen) {
             // tick at most, for a line time of 0.52 ms.
             std::nth_element(took.begin(), took.begin() + 10, took.end());
             EXPECT_LT(took[10], 8000000U) << timerFails;
+            RecordProperty(timerFails ? "MedianSendUsWithoutTimer" : "MedianSendUsWithTimer",
+                           static_cast<int>(took[10] / 1000));
             port.Close();
             os->CloseWin32();
         }

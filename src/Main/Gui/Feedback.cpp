@@ -121,7 +121,12 @@ public:
     explicit TBoxKeys(const QWidget* box) : QObject(qApp), Box(box) {
         qApp->installEventFilter(this);
     }
-    ~TBoxKeys() override { qApp->removeEventFilter(this); }
+    // Also destroyed with the application, which may then be gone already.
+    ~TBoxKeys() override {
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            app->removeEventFilter(this);
+        }
+    }
     TBoxKeys(const TBoxKeys&) = delete;
     TBoxKeys& operator=(const TBoxKeys&) = delete;
 

@@ -309,16 +309,40 @@ TEST(Wine, WindowWritesTheBuiltInFirmware) {
     ReportWriteTime("the window under Wine", seconds, sim);
 }
 
-TEST(Wine, InstallerInstallsAndUninstalls) {
-    const std::string setup = WinBuild + "/tarvex6-bootloader-" TARVEX_VERSION "-setup.exe";
+const std::string SetupName = "tarvex6-bootloader-" TARVEX_VERSION "-setup.exe";
+const std::string UninstallKey =
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TARVEX6Bootloader";
+
+// The Windows version Wine reports to the installer ("win7", "win10"): the prefix's
+// setting for that one program.
+void ReportWindowsVersionToSetup(const char* version) {
+    const TRun run = RunWindows({"reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\" + SetupName,
+                                 "/v", "Version", "/d", version, "/f"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+}
+
+TEST(Wine, InstallerRefusesAWindowsBefore10Version1809) {
+    const std::string setup = WinBuild + "/" + SetupName;
     ASSERT_TRUE(fs::exists(setup)) << setup;
+    const fs::path prefix = TARVEX_WINE_PREFIX;
+    ReportWindowsVersionToSetup("win7");
+    const TRun run = RunWindows({setup, "/S"});
+    ReportWindowsVersionToSetup("win10");
+    EXPECT_EQ(run.ExitCode, 3) << run.Output;
+    EXPECT_FALSE(fs::exists(prefix / "drive_c/Program Files/TARVEX-6 Bootloader"));
+    EXPECT_NE(RunWindows({"reg", "query", UninstallKey}).ExitCode, 0);
+}
+
+TEST(Wine, InstallerInstallsAndUninstalls) {
+    const std::string setup = WinBuild + "/" + SetupName;
+    ASSERT_TRUE(fs::exists(setup)) << setup;
+    ReportWindowsVersionToSetup("win10"); // a new Wine 8 prefix says Windows 7
     const fs::path prefix = TARVEX_WINE_PREFIX;
     const fs::path installed = prefix / "drive_c/Program Files/TARVEX-6 Bootloader";
     const fs::path menu =
         prefix /
         "drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TARVEX-6 Bootloader.lnk";
-    const std::string key =
-        "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TARVEX6Bootloader";
+    const std::string& key = UninstallKey;
 
     TRun run = RunWindows({setup, "/S"});
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
