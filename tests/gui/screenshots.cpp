@@ -3,8 +3,11 @@
 // with its frame, the open port list with an entry's tool tip, the serial port overview, and
 // the completion message of a real write into the instrument simulator.
 //
-//   gui_screenshots <output folder> <port to write to> [window,list,overview,completion]
+//   gui_screenshots <output folder> <port to write to>
+//                   [window,list,overview,overview-busy,completion]
 //
+// overview-busy is the overview saved as port-overview-busy, for a run while another program
+// holds the port.
 // The third argument names the pictures to take (list, overview and completion by default).
 #include <QAbstractItemView>
 #include <QApplication>
@@ -102,12 +105,14 @@ int main(int argc, char** argv) {
     }
 
     // 2. The serial port overview behind "Порт:".
-    if (shots.contains(QStringLiteral("overview"))) {
-        form.Label1Click();
-        Settle(600);
-        Shoot(Outer(form.PortDiagnosis), "port-overview");
-        form.PortDiagnosis->close();
-        Settle(300);
+    for (const char* name : {"overview", "overview-busy"}) {
+        if (shots.contains(QLatin1String(name))) {
+            form.Label1Click();
+            Settle(600);
+            Shoot(Outer(form.PortDiagnosis), (std::string("port-") + name).c_str());
+            form.PortDiagnosis->close();
+            Settle(300);
+        }
     }
 
     // 3. A real write; the completion message is taken when it appears, then closed.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Retakes the README's pictures under Xvfb: the open port list with the simulator published
-# as /dev/TARVEX6-SIM (as ./run.sh --demo does), the serial port overview, and the completion
-# message of a real write into the simulator.
+# as /dev/TARVEX6-SIM (as ./run.sh --demo does), the serial port overview (also while another
+# program holds the simulator's port), and the completion message of a real write into the
+# simulator.
 #
 #   tests/gui/screenshots.sh [build folder]     (default: build)
 set -euo pipefail
@@ -30,3 +31,16 @@ if [ "$(id -u)" = 0 ] && id nobody >/dev/null 2>&1; then
 else
     xvfb-run "${screen[@]}" "$shots" docs TARVEX6-SIM
 fi
+
+# The overview while another program holds the port: a Python process takes the lock a
+# second flasher would take and keeps it until it is stopped.
+coproc HOLDER { exec python3 -c 'import fcntl, signal, sys
+f = open(sys.argv[1], "rb+", buffering=0)
+fcntl.flock(f, fcntl.LOCK_EX)
+print("HELD", flush=True)
+signal.pause()' "$DEMO_SIM_LINK"; }
+holder=$HOLDER_PID
+read -r held <&"${HOLDER[0]}"
+[ "$held" = HELD ] || { echo "the port could not be held" >&2; exit 1; }
+xvfb-run "${screen[@]}" "$shots" docs TARVEX6-SIM overview-busy
+kill "$holder"
