@@ -83,6 +83,11 @@ struct TPortPlaces {
     std::vector<std::string> UdevRules = {"/usr/lib/udev/rules.d", "/lib/udev/rules.d",
                                           "/etc/udev/rules.d", "/run/udev/rules.d"};
 
+    // Whether to look for the port's holders, a pass over every process's open files (some
+    // milliseconds): the overview and the port listing do, the port list's tool tips, filled
+    // at start-up, do not.
+    bool FindHolders = true;
+
     // The same places below `root`, a made-up tree standing in for the machine.
     static TPortPlaces UnderRoot(const std::string& root);
 };

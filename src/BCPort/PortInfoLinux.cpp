@@ -271,6 +271,9 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
         }
     }
     FillAccess(info, user);
+    if (!places.FindHolders) {
+        return info;
+    }
     // Whoever made a pseudo-terminal keeps it open; only its locks say it is taken.
     info.Holders = FindPortHolders(info.DevicePath,
                                    info.Driver == "pseudo-terminal" ? TPortHoldScan::Locks

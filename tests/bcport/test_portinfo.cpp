@@ -289,6 +289,10 @@ TEST_F(PortTree, HoldersFromOpenFilesLocksAndLockFiles) {
                   lock.string() + ")");
     // Another port, nobody's.
     EXPECT_TRUE(Describe("ttyACM0", User({}, {})).Holders.empty());
+    // Without the look for holders (the port list's tool tips), none are found.
+    TPortPlaces quick = Places;
+    quick.FindHolders = false;
+    EXPECT_TRUE(DescribeSerialPort("ttyUSB0", quick, User({}, {})).Holders.empty());
 }
 
 TEST_F(PortTree, LockFilesInBothFormsAndStaleOnes) {

@@ -124,9 +124,6 @@ std::string PortToolTip(const TSerialPortInfo& info, const TPortUser& user) {
     if (info.Access != TPortAccess::Allowed) {
         tip += "\nНемає доступу: " + AccessReason(info, user);
     }
-    if (!info.Holders.empty()) {
-        tip += "\n" + HoldersText(info.Holders);
-    }
     const std::string latency = LatencyAdvice(info);
     if (!latency.empty()) {
         tip += "\n" + latency;
@@ -152,7 +149,11 @@ TMainForm::TMainForm(TSeams seams)
         Seams.ListPorts = ListSerialPorts;
     }
     if (!Seams.DescribePort) {
-        Seams.DescribePort = [](const std::string& name) { return DescribeSerialPort(name); };
+        Seams.DescribePort = [](const std::string& name) {
+            TPortPlaces places; // the tool tips are filled at start-up: no pass over /proc
+            places.FindHolders = false;
+            return DescribeSerialPort(name, places);
+        };
     }
     if (!Seams.DescribePorts) {
         Seams.DescribePorts = [] { return DescribeSerialPorts(); };

@@ -45,7 +45,8 @@ public:
         std::optional<std::string> FirmwareText;
         // The file dialog of "Відкрити" (a real dialog by default).
         std::function<std::optional<std::string>(const std::string& filter)> ChooseFile;
-        // What one listed port is, for its tool tip (DescribeSerialPort by default).
+        // What one listed port is, for its tool tip (DescribeSerialPort by default, without
+        // looking for the port's holders).
         std::function<TSerialPortInfo(const std::string& name)> DescribePort;
         // Every port with its facts, for the port overview (DescribeSerialPorts by default).
         std::function<std::vector<TSerialPortInfo>()> DescribePorts;
