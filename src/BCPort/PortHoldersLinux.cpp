@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -328,4 +329,39 @@ std::string BrlttyRulesFor(const TPortPlaces& places, const std::string& vendor,
         }
     }
     return {};
+}
+
+std::string BrlttyInKernelLog(const TPortPlaces& places, const std::string& usbDevice) {
+    // /dev/kmsg gives one record per read from the oldest kept, and EAGAIN at the end; a
+    // plain file stands in for it with lines.  Reading it may need privileges.
+    const int fd = ::open(places.KernelLog.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    constexpr std::size_t Limit = 8 << 20;
+    std::string log;
+    char buffer[8192];
+    while (log.size() < Limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            log.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || (errno != EPIPE && errno != EINTR)) {
+            break; // the end, or nothing readable; EPIPE: a record was overwritten
+        }
+    }
+    ::close(fd);
+    // "6,1234,5678,-;usb 1-1: usbfs: interface 0 claimed by ch341 while 'brltty' sets config"
+    const std::string prefix = "usb " + usbDevice + ": ";
+    std::string found;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const auto header = line.find(';');
+        const std::string message = header == std::string::npos ? line : line.substr(header + 1);
+        if (message.compare(0, prefix.size(), prefix) == 0 &&
+            message.find("'brltty'") != std::string::npos &&
+            message.find("claimed by") != std::string::npos) {
+            found = message;
+        }
+    }
+    return found;
 }

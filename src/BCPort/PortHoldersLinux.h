@@ -33,3 +33,7 @@ bool ModemManagerIgnores(const TPortPlaces& places, const std::string& majorMino
 // hex digits each); empty when none does.
 std::string BrlttyRulesFor(const TPortPlaces& places, const std::string& vendor,
                            const std::string& product);
+
+// The kernel log's last message that brltty took an interface of the USB device
+// `usbDevice` ("1-1.2", its sysfs name), without the record's header; empty when none.
+std::string BrlttyInKernelLog(const TPortPlaces& places, const std::string& usbDevice);

@@ -71,8 +71,8 @@ std::string LatencyAdvice(const TSerialPortInfo& info) {
 
 TPortPlaces TPortPlaces::UnderRoot(const std::string& root) {
     TPortPlaces places;
-    for (std::string* path :
-         {&places.SysClassTty, &places.DevDir, &places.ById, &places.Proc, &places.UdevData}) {
+    for (std::string* path : {&places.SysClassTty, &places.DevDir, &places.ById, &places.Proc,
+                              &places.UdevData, &places.KernelLog}) {
         *path = root + *path;
     }
     for (std::vector<std::string>* list : {&places.LockDirs, &places.UdevRules}) {
@@ -122,15 +122,21 @@ std::vector<std::string> ServiceAdvice(const TSerialPortInfo& info) {
             ", потім sudo udevadm control --reload-rules і під'єднайте адаптер знову; або "
             "зупиніть службу: sudo systemctl stop ModemManager.");
     }
-    if (!info.BrlttyRules.empty()) {
-        const auto slash = info.BrlttyRules.find_last_of('/');
-        const std::string file = info.BrlttyRules.substr(slash + 1);
-        advice.push_back("brltty (служба брайлівських дисплеїв) за правилом " + info.BrlttyRules +
-                         " забирає адаптери з USB-ідентифікаторами " + ids +
-                         ": порт з'являється й за мить зникає. Якщо брайлівського дисплея "
-                         "немає, видаліть пакет: sudo apt remove brltty; або вимкніть "
-                         "правило: sudo ln -s /dev/null /etc/udev/rules.d/" +
-                         file + ", потім під'єднайте адаптер знову.");
+    if (!info.BrlttyRules.empty() || !info.BrlttyKernelLog.empty()) {
+        const std::string file = info.BrlttyRules.substr(info.BrlttyRules.find_last_of('/') + 1);
+        std::string text = "brltty (служба брайлівських дисплеїв) ";
+        text += info.BrlttyRules.empty() ? "забрала адаптер " + ids
+                                         : "за правилом " + info.BrlttyRules +
+                                               " забирає адаптери з USB-ідентифікаторами " + ids;
+        if (!info.BrlttyKernelLog.empty()) {
+            text += " (журнал ядра: " + info.BrlttyKernelLog + ")";
+        }
+        text += ": порт з'являється й за мить зникає. Якщо брайлівського дисплея немає, "
+                "видаліть пакет: sudo apt remove brltty";
+        if (!info.BrlttyRules.empty()) {
+            text += "; або вимкніть правило: sudo ln -s /dev/null /etc/udev/rules.d/" + file;
+        }
+        advice.push_back(text + ", потім під'єднайте адаптер знову.");
     }
     return advice;
 }

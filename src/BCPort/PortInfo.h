@@ -58,6 +58,8 @@ struct TSerialPortInfo {
     bool ModemManagerProbes = false;
     // The brltty udev rules file that claims this adapter's USB identifiers; empty when none.
     std::string BrlttyRules;
+    // The kernel's message that brltty took the adapter's interface; empty when none.
+    std::string BrlttyKernelLog;
 };
 
 // The user whose access is judged.  UseAccessCall: ask the system (access(2)), which also
@@ -79,14 +81,15 @@ struct TPortPlaces {
     std::string Proc = "/proc";
     std::vector<std::string> LockDirs = {"/run/lock", "/var/lock"}; // UUCP lock files
     std::string UdevData = "/run/udev/data";                        // c<major>:<minor>
+    std::string KernelLog = "/dev/kmsg";
     // udev rules, later folders overriding a file of the same name in earlier ones.
     std::vector<std::string> UdevRules = {"/usr/lib/udev/rules.d", "/lib/udev/rules.d",
                                           "/etc/udev/rules.d", "/run/udev/rules.d"};
 
-    // Whether to look for the port's holders, a pass over every process's open files (some
-    // milliseconds): the overview and the port listing do, the port list's tool tips, filled
-    // at start-up, do not.
-    bool FindHolders = true;
+    // Whether to look at every process (the port's holders, ModemManager) and at the kernel
+    // log (brltty), some milliseconds: the overview and the port listing do, the port list's
+    // tool tips, filled at start-up, do not.
+    bool LookAtProcesses = true;
 
     // The same places below `root`, a made-up tree standing in for the machine.
     static TPortPlaces UnderRoot(const std::string& root);

@@ -155,7 +155,8 @@ void FillAccess(TSerialPortInfo& info, const TPortUser& user) {
 // USB facts: the USB device folder holds idVendor; the interface folder, below it, may hold
 // its own name.  A usb-serial tty's device is a port below the interface, a cdc_acm tty's
 // device is the interface itself.
-void FillUsb(TSerialPortInfo& info, const std::string& device) {
+// Returns the USB device's folder; empty for a port that is not on USB.
+std::string FillUsb(TSerialPortInfo& info, const std::string& device) {
     std::string folder = device;
     for (int level = 0; level < 4 && !folder.empty(); ++level, folder = Parent(folder)) {
         if (info.Interface.empty() && Exists(folder + "/bInterfaceNumber")) {
@@ -167,9 +168,10 @@ void FillUsb(TSerialPortInfo& info, const std::string& device) {
             info.Manufacturer = Attribute(folder + "/manufacturer");
             info.Product = Attribute(folder + "/product");
             info.SerialNumber = Attribute(folder + "/serial");
-            return;
+            return folder;
         }
     }
+    return {};
 }
 
 // The driver that owns the hardware.  Since Linux 6.5 a UART's tty hangs below the serial
@@ -185,13 +187,17 @@ std::string OwningDriver(std::string device) {
 }
 
 // Whether a service may take the USB adapter behind the port (ModemManager, brltty).
-void FillServices(TSerialPortInfo& info, const std::string& entry, const TPortPlaces& places) {
-    if (info.VendorId.empty()) {
+void FillServices(TSerialPortInfo& info, const std::string& entry, const std::string& usb,
+                  const TPortPlaces& places) {
+    if (usb.empty()) {
         return;
     }
-    info.ModemManagerProbes =
-        !ModemManagerIgnores(places, Attribute(entry + "/dev")) && ModemManagerRuns(places);
     info.BrlttyRules = BrlttyRulesFor(places, info.VendorId, info.ProductId);
+    if (places.LookAtProcesses) {
+        info.ModemManagerProbes =
+            !ModemManagerIgnores(places, Attribute(entry + "/dev")) && ModemManagerRuns(places);
+        info.BrlttyKernelLog = BrlttyInKernelLog(places, Basename(usb));
+    }
 }
 
 bool IsPtyTarget(const std::string& target) {
@@ -255,10 +261,8 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
             // for; sysfs goes on showing the adapter's own setting.
             info.LowLatencyAtOpen = info.Driver == "ftdi_sio";
         }
-        if (!device.empty()) {
-            FillUsb(info, device);
-        }
-        FillServices(info, entry, places);
+        const std::string usb = device.empty() ? std::string() : FillUsb(info, device);
+        FillServices(info, entry, usb, places);
     } else {
         info.LinkTarget = ReadLink(info.DevicePath);
         if (IsPtyTarget(info.LinkTarget)) {
@@ -271,7 +275,7 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
         }
     }
     FillAccess(info, user);
-    if (!places.FindHolders) {
+    if (!places.LookAtProcesses) {
         return info;
     }
     // Whoever made a pseudo-terminal keeps it open; only its locks say it is taken.

@@ -291,7 +291,7 @@ TEST_F(PortTree, HoldersFromOpenFilesLocksAndLockFiles) {
     EXPECT_TRUE(Describe("ttyACM0", User({}, {})).Holders.empty());
     // Without the look for holders (the port list's tool tips), none are found.
     TPortPlaces quick = Places;
-    quick.FindHolders = false;
+    quick.LookAtProcesses = false;
     EXPECT_TRUE(DescribeSerialPort("ttyUSB0", quick, User({}, {})).Holders.empty());
 }
 
@@ -389,6 +389,28 @@ TEST_F(PortTree, BrlttyRulesThatClaimTheAdapter) {
                       std::string::npos);
         }
     }
+}
+
+TEST_F(PortTree, TheKernelLogShowsBrlttyTakingTheAdapter) {
+    const fs::path kmsg = Places.KernelLog;
+    fs::create_directories(kmsg.parent_path());
+    const std::string taken =
+        "usb 1-1: usbfs: interface 0 claimed by ftdi_sio while 'brltty' sets config #1";
+    std::ofstream(kmsg) << "6,1201,5000,-;usb 1-1: new full-speed USB device number 3\n"
+                        << "6,1202,5100,-;usb 1-2: usbfs: interface 0 claimed by cdc_acm while "
+                           "'brltty' sets config #1\n"
+                        << "6,1203,5200,-;" << taken << "\n SUBSYSTEM=usb\n";
+    const TSerialPortInfo ftdi = Describe("ttyUSB0", User({}, {}));
+    EXPECT_EQ(ftdi.BrlttyKernelLog, taken);
+    const auto advice = ServiceAdvice(ftdi);
+    ASSERT_EQ(advice.size(), 1U);
+    EXPECT_NE(advice[0].find("забрала адаптер 0403:6001 (журнал ядра: " + taken + ")"),
+              std::string::npos)
+        << advice[0];
+    EXPECT_NE(advice[0].find("sudo apt remove brltty"), std::string::npos);
+
+    std::ofstream(kmsg) << "6,1201,5000,-;usb 1-1: new full-speed USB device number 3\n";
+    EXPECT_EQ(Describe("ttyUSB0", User({}, {})).BrlttyKernelLog, "");
 }
 
 // A built-in UART as Linux 6.1 shows it (the tty's device is the UART's own) and as 6.5

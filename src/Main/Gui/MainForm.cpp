@@ -150,8 +150,8 @@ TMainForm::TMainForm(TSeams seams)
     }
     if (!Seams.DescribePort) {
         Seams.DescribePort = [](const std::string& name) {
-            TPortPlaces places; // the tool tips are filled at start-up: no pass over /proc
-            places.FindHolders = false;
+            TPortPlaces places; // filled at start-up: no pass over /proc or the kernel log
+            places.LookAtProcesses = false;
             return DescribeSerialPort(name, places);
         };
     }

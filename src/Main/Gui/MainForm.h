@@ -46,7 +46,7 @@ public:
         // The file dialog of "Відкрити" (a real dialog by default).
         std::function<std::optional<std::string>(const std::string& filter)> ChooseFile;
         // What one listed port is, for its tool tip (DescribeSerialPort by default, without
-        // looking for the port's holders).
+        // looking at the processes or the kernel log).
         std::function<TSerialPortInfo(const std::string& name)> DescribePort;
         // Every port with its facts, for the port overview (DescribeSerialPorts by default).
         std::function<std::vector<TSerialPortInfo>()> DescribePorts;
