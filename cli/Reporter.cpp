@@ -4,30 +4,9 @@
 
 #include "Console.h"
 #include "Json.h"
+#include "TerminalText.h"
 
 namespace {
-
-std::size_t CodePoints(std::string_view text) {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
-// The first `limit` code points of a UTF-8 text.
-std::string CutTo(const std::string& text, std::size_t limit) {
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == limit) {
-            return text.substr(0, i);
-        }
-    }
-    return text;
-}
-
-std::string Padded(const std::string& name, std::size_t width) {
-    const std::size_t n = CodePoints(name);
-    return n >= width ? name : name + std::string(width - n, ' ');
-}
 
 std::string Format(const char* format, double a, double b = 0) {
     char text[64];

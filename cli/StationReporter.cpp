@@ -4,24 +4,9 @@
 
 #include "Console.h"
 #include "Json.h"
+#include "TerminalText.h"
 
 namespace {
-
-std::size_t CodePoints(std::string_view text) {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
-std::string CutTo(const std::string& text, std::size_t limit) {
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == limit) {
-            return text.substr(0, i);
-        }
-    }
-    return text;
-}
 
 std::string StateText(TPositionState state, const std::string& port, const std::string& note) {
     std::string text;
@@ -65,9 +50,7 @@ TStationReporter::TStationReporter(TReportForm form, std::vector<std::string> po
 }
 
 std::string TStationReporter::Name(std::size_t index) const {
-    const std::string& name = Positions[index];
-    const std::size_t n = CodePoints(name);
-    return n >= NameWidth ? name : name + std::string(NameWidth - n, ' ');
+    return Padded(Positions[index], NameWidth);
 }
 
 std::string TStationReporter::CountsText(const TStationCounts& c) const {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Console.h"
+#include "HexSum.h"
 #include "Reporter.h"
 #include "Sha256.h"
 
@@ -15,24 +16,11 @@ constexpr std::size_t ProgramFlashBytes = 65536;
 constexpr std::string_view VersionMarker = "55AAAA55";
 constexpr std::string_view Bom = "\xEF\xBB\xBF";
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 std::string Bytes(std::string_view hex) {
     std::string bytes;
     bytes.reserve(hex.size() / 2);
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        const int high = HexDigit(hex[i]), low = HexDigit(hex[i + 1]);
+        const int high = HexDigitValue(hex[i]), low = HexDigitValue(hex[i + 1]);
         bytes += static_cast<char>(high < 0 || low < 0 ? 0xFF : high * 16 + low);
     }
     return bytes;

@@ -29,16 +29,6 @@ std::string Basename(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string RealPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        return {};
-    }
-    std::string result = resolved;
-    ::free(resolved);
-    return result;
-}
-
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -245,6 +235,16 @@ bool RuleClaims(const std::string& line, const std::string& vendor, const std::s
 }
 
 } // namespace
+
+std::string RealPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return {};
+    }
+    std::string result = resolved;
+    ::free(resolved);
+    return result;
+}
 
 std::vector<TPortHolder> FindPortHolders(const std::string& devicePath, TPortHoldScan scan,
                                          const TPortPlaces& places, std::int64_t ignorePid) {

@@ -9,6 +9,9 @@
 
 #include "PortInfo.h"
 
+// The path with every link resolved; empty when it does not resolve.
+std::string RealPath(const std::string& path);
+
 enum class TPortHoldScan {
     Locks,     // live UUCP lock files and locks on the device (/proc/locks)
     Everything // the locks and every process that has the device open (as fuser does)

@@ -37,16 +37,6 @@ std::string ReadLink(const std::string& path) {
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
-std::string RealPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        return {};
-    }
-    std::string result = resolved;
-    ::free(resolved);
-    return result;
-}
-
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
