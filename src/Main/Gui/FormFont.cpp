@@ -5,14 +5,16 @@
 #include <QStringList>
 #include <QWidget>
 
+// Tahoma comes last, as every Windows and Wine has it: without any of the others the toolkit
+// would take the first family it knows, under Wine a symbol font.
 QFont FormFont() {
     static const bool substituted = [] {
-        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                                   QStringList{QStringLiteral("Microsoft Sans Serif"),
-                                               QStringLiteral("Liberation Sans Narrow"),
-                                               QStringLiteral("Arial"),
-                                               QStringLiteral("Liberation Sans"),
-                                               QStringLiteral("DejaVu Sans Condensed")});
+        QFont::insertSubstitutions(
+            QStringLiteral("MS Sans Serif"),
+            QStringList{QStringLiteral("Microsoft Sans Serif"),
+                        QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial"),
+                        QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans Condensed"),
+                        QStringLiteral("Tahoma")});
         return true;
     }();
     (void)substituted;

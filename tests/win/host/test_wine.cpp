@@ -16,8 +16,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "BuiltinFirmware.h"
@@ -330,6 +332,33 @@ TEST(Wine, KeysThatAnswerABoxStayWithTheBox) {
                    std::chrono::seconds(120), {"QT_QPA_PLATFORM=windows"});
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
     EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
+}
+
+// The window at the display scalings Windows offers most (100, 125, 150 and 200 %), set as
+// Windows keeps it: the desktop's LogPixels, which Wine reads at each program's start.  The
+// window test checks that the window got the scale, and that every text fits its control.
+TEST(Wine, EveryTextFitsAtTheDisplayScalingsOfWindows) {
+    const auto setDpi = [](int dpi) {
+        return RunWindows({"reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                           "REG_DWORD", "/d", std::to_string(dpi), "/f"});
+    };
+    struct TBack {
+        std::function<TRun(int)> Set;
+        ~TBack() { Set(96); }
+    } back{setDpi};
+    for (const auto& [dpi, scale] :
+         {std::pair{96, "1"}, std::pair{120, "1.25"}, std::pair{144, "1.5"}, std::pair{192, "2"}}) {
+        SCOPED_TRACE(dpi);
+        const TRun set = setDpi(dpi);
+        ASSERT_EQ(set.ExitCode, 0) << set.Output;
+        const TRun run =
+            RunWindows({WinProgram("tests/gui/gui_tests.exe"),
+                        "--gtest_filter=WindowTest.EveryTextFitsItsControl"},
+                       std::chrono::seconds(120),
+                       {"QT_QPA_PLATFORM=windows", std::string("TARVEX_EXPECT_SCALE=") + scale});
+        EXPECT_EQ(run.ExitCode, 0) << run.Output;
+        EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
+    }
 }
 
 TEST(Wine, InstallerRefusesAWindowsBefore10Version1809) {
