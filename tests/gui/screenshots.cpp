@@ -4,10 +4,11 @@
 // the completion message of a real write into the instrument simulator.
 //
 //   gui_screenshots <output folder> <port to write to>
-//                   [window,list,overview,overview-busy,completion]
+//                   [window,service,list,overview,overview-busy,completion]
 //
 // overview-busy is the overview saved as port-overview-busy, for a run while another program
-// holds the port.
+// holds the port; service is the window with its service area shown, saved as
+// window-service.
 // The third argument names the pictures to take (list, overview and completion by default).
 #include <QAbstractItemView>
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -102,6 +104,19 @@ int main(int argc, char** argv) {
     if (shots.contains(QStringLiteral("window"))) {
         Settle(300);
         Shoot(Outer(&form), "window");
+    }
+    if (shots.contains(QStringLiteral("service"))) {
+        form.ExpandView();
+        Settle(300);
+        // The taller window whole on the screen, with the picture's margin: a grab that
+        // reaches past the screen's edge comes back black.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const int over = form.frameGeometry().bottom() + 16 - screen.bottom();
+        if (over > 0) {
+            form.move(form.x(), std::max(screen.top(), form.y() - over));
+        }
+        Settle(800);
+        Shoot(Outer(&form), "window-service");
     }
 
     // 2. The serial port overview behind "Порт:".
