@@ -135,6 +135,9 @@ TComThread::~TComThread() {
     }
     if (State->WaitFinished(JoinGraceMs)) {
         Thread.join();
+        if (State->QueuesLeftForClose) {
+            State->Port->Os->DiscardQueues();
+        }
         return;
     }
     State->LetGo = true;
@@ -165,12 +168,14 @@ bool TComThread::TState::WaitFinished(std::uint32_t limitMs) {
 void TComThread::Execute(const std::shared_ptr<TState>& state) {
     TState& s = *state;
     bool cleanEnd = true;
+    bool stopped = false; // ended because the port is being closed
     try {
         int failures = 0;
         for (;;) {
             std::uint32_t mask = 0;
             const TComWaitResult result = s.StopAndWait->Wait(mask);
             if (result == TComWaitResult::Stopped) {
+                stopped = true;
                 break;
             }
             if (result == TComWaitResult::Failed) {
@@ -180,16 +185,25 @@ void TComThread::Execute(const std::shared_ptr<TState>& state) {
                 const std::uint32_t pause =
                     std::min(LongestBackOffMs, FirstBackOffMs << (failures - 1));
                 if (s.StopAndWait->Pause(pause)) {
+                    stopped = true;
+                    break;
+                }
+                continue;
+            }
+            const TPortEventSet events = MaskToPortEvents(mask);
+            s.OccurredEvents = events;
+            if (events == 0) {
+                // A wait that ended with no event: the mask changed under it, or the driver
+                // ended it in error, which a failing driver may do at once, again and again.
+                // A short pause keeps such a driver from taking a whole core; it is no success
+                // either, so the failures so far still count.
+                if (s.StopAndWait->Pause(FirstBackOffMs)) {
+                    stopped = true;
                     break;
                 }
                 continue;
             }
             failures = 0;
-            const TPortEventSet events = MaskToPortEvents(mask);
-            s.OccurredEvents = events;
-            if (events == 0) {
-                continue;
-            }
             bool goOn = true;
             switch (s.Port->SyncMethod_) {
             case TSyncMethod::smThreadSync:
@@ -205,16 +219,20 @@ void TComThread::Execute(const std::shared_ptr<TState>& state) {
                 break;
             }
             if (!goOn) {
+                stopped = true;
                 break;
             }
         }
     } catch (...) {
         // A handler's exception ends the thread without a message; the port stays open for
-        // the transfers.  The queues are left alone: they may hold the reply the program is
-        // about to read.
+        // the transfers.
         cleanEnd = false;
     }
-    WayOut(s, cleanEnd);
+    // A thread that ends while the port stays open (a handler's exception, a wait that keeps
+    // failing) leaves the queues alone: they may hold the reply the program is about to
+    // read, or the rest of a write.  After failed waits, Close empties them.
+    WayOut(s, cleanEnd && stopped);
+    s.QueuesLeftForClose = cleanEnd && !stopped;
     std::lock_guard<std::mutex> lock(s.FinishedLock);
     s.Finished = true;
     s.FinishedChanged.notify_all();

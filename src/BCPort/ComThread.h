@@ -94,7 +94,8 @@ private:
         std::unique_ptr<TComEventWait> StopAndWait; // the event wait with its stop signal
         std::shared_ptr<TComSyncChannel> Channel;
         std::atomic<TPortEventSet> OccurredEvents{0};
-        std::atomic<bool> LetGo{false}; // set by the destructor: the port is no longer ours
+        std::atomic<bool> LetGo{false};  // set by the destructor: the port is no longer ours
+        bool QueuesLeftForClose = false; // the waits kept failing; read after the thread's end
         std::mutex FinishedLock;
         std::condition_variable FinishedChanged;
         bool Finished = false;

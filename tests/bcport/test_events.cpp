@@ -305,6 +305,45 @@ TEST(ComEvents, FailingWaitBacksOffAndEndsQuietly) {
     EXPECT_FALSE(again.Port->EventThread()->Finished());
 }
 
+// A wait that ends with no event (Windows reports an error so; a failing driver may do it
+// at once, again and again) pauses before the next wait, and is no success: the failures
+// before it still count.
+TEST(ComEvents, EmptyWaitsPauseAndLeaveTheFailureCount) {
+    Recorded r(TSyncMethod::smNone);
+    r.Port->Open();
+    for (int i = 0; i < 3; ++i) {
+        r.Os->PushEvents(0);
+    }
+    for (int i = 0; i < 4; ++i) {
+        r.Os->PushFailure();
+    }
+    r.Os->PushEvents(0);
+    r.Os->PushFailure();
+    ASSERT_TRUE(r.Os->WaitUntilIdle());
+    EXPECT_EQ(r.Os->Pauses, (std::vector<std::uint32_t>{20, 20, 20, 20, 40, 80, 160, 20, 320}));
+    EXPECT_FALSE(r.Port->EventThread()->Finished());
+    r.Os->PushFailure(); // the sixth in a row
+    ASSERT_TRUE(r.Port->EventThread()->WaitFinished(5000));
+}
+
+// A thread that ends while the port stays open leaves the driver's queues alone: they may
+// hold the reply being read or the rest of a write.  Close empties them.
+TEST(ComEvents, AThreadThatEndsOnItsOwnLeavesTheQueuesToClose) {
+    Recorded r(TSyncMethod::smThreadSync);
+    r.Port->Open();
+    for (int i = 0; i < 6; ++i) {
+        r.Os->PushFailure();
+    }
+    ASSERT_TRUE(r.Port->EventThread()->WaitFinished(5000));
+    const auto discards = [&] {
+        const Names calls = r.Os->CallsNow();
+        return std::count(calls.begin(), calls.end(), std::string("DiscardQueues"));
+    };
+    EXPECT_EQ(discards(), 0);
+    EXPECT_TRUE(r.Port->Close());
+    EXPECT_EQ(discards(), 1);
+}
+
 // A driver that does not answer the thread's way out (a pulled adapter): Close waits for the
 // thread a bounded time, lets it go, and the thread makes no further call on the port.
 TEST(ComEvents, CloseLetsAThreadStuckInTheDriverGo) {
