@@ -61,7 +61,9 @@ TPortProgress TTerminalHost::SnapshotAt(Clock::time_point now) const {
     if (WriteBegan != Clock::time_point{}) {
         p.WriteElapsed = std::chrono::duration<double>(now - WriteBegan).count();
         p.Unit = Gauge.Progress();
-        p.Block = BlockBarPosition;
+        // Once the gauge has counted a unit, the block bar still shows that unit's blocks
+        // until the next unit starts: they are in the gauge's count then.
+        p.Block = BlockBarUnit == p.Unit ? BlockBarPosition : 0;
         p.Bytes = (p.Unit * p.Blocks + p.Block) * positive(g.BlockSize);
     } else {
         p.IdentifyPercent = Gauge.Percent();
@@ -106,10 +108,12 @@ void TTerminalHost::SetCalibrationText(const std::string& text) {
 
 void TTerminalHost::SetBlockBarPosition(int position) {
     BlockBarPosition = position;
+    BlockBarUnit = Gauge.Progress();
 }
 
 void TTerminalHost::StepBlockBar() {
     ++BlockBarPosition;
+    BlockBarUnit = Gauge.Progress();
 }
 
 void TTerminalHost::ProcessPendingInput() {

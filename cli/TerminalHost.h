@@ -96,5 +96,6 @@ private:
     std::int64_t FailedTries = 0;
     std::array<std::int64_t, 3> Pauses{};
     std::int64_t BlockBarPosition = 0;
+    std::int64_t BlockBarUnit = 0; // the gauge's count when the block bar last moved
     std::uint64_t SleptMs = 0;
 };

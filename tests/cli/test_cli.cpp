@@ -23,6 +23,7 @@
 #include "QuietHost.h"
 #include "Sha256.h"
 #include "SimProcess.h"
+#include "TerminalHost.h"
 
 namespace {
 
@@ -140,6 +141,30 @@ struct TTempDir {
 };
 
 } // namespace
+
+// The written bytes as the engine moves the bars: between a unit's count on the gauge and
+// the next unit's start, the block bar still shows the finished unit's blocks.
+TEST(TerminalProgress, AFinishedUnitsBlocksCountOnce) {
+    TProgramState state;
+    state.FlashGeometry.EraseCount = 2;
+    state.FlashGeometry.BlocksPerErase = 2;
+    state.FlashGeometry.BlockSize = 64;
+    TTerminalHost host(state, "ttyX", 0, nullptr, nullptr);
+    host.SetStatusText("Йде запис! Заборонено переривати!");
+    host.MainGauge().SetMaxValue(2);
+    host.MainGauge().SetProgress(0);
+    const auto bytes = [&] { return host.Snapshot().Bytes; };
+    for (int unit = 0; unit < 2; ++unit) {
+        host.SetBlockBarPosition(0);
+        EXPECT_EQ(bytes(), unit * 128);
+        host.StepBlockBar();
+        host.StepBlockBar();
+        EXPECT_EQ(bytes(), unit * 128 + 128);
+        host.MainGauge().Advance(1);
+        EXPECT_EQ(bytes(), unit * 128 + 128);
+    }
+    EXPECT_EQ(host.Snapshot().TotalBytes, 256);
+}
 
 TEST(FlashCommand, FlashesTheBuiltInFirmwareAndReportsInJson) {
     TSimProcess sim({}); // 64 KiB: 1024 units of one 64-byte block, reports 241003
