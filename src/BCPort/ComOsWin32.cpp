@@ -17,7 +17,13 @@
 //    ignore it) is given up, and its OVERLAPPED, event and mask word are kept for good: the
 //    system still owns them and writes into them when the wait ends at last;
 //  - ClearCommError clears the line error flags it reports, whoever calls it: the flags of
-//    the layer's own calls (the queue counts) are kept and handed to the next ClearErrors.
+//    the layer's own calls (the queue counts) are kept and handed to the next ClearErrors;
+//  - a transfer with a time budget (a write's, or a read's total time-outs) that has not
+//    ended CancelGraceMs after its budget is cancelled, and given up as a failed transfer if
+//    it does not end within CancelGraceMs of that: some drivers of pulled adapters ignore
+//    their time-outs.  Its OVERLAPPED, event and bytes are the layer's own, never the
+//    caller's, and a given-up transfer keeps them for good.  A transfer with no budget is
+//    waited for without limit, as the system itself would.
 #include "ComOsWin32.h"
 
 #include <mmsystem.h>
@@ -25,7 +31,9 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "ComOs.h"
@@ -42,40 +50,69 @@ DWORD SaturatedSum(std::uint64_t a, std::uint64_t b) {
     return static_cast<DWORD>(std::min<std::uint64_t>(a + b, AllOnes));
 }
 
-// An event for one OVERLAPPED: manual-reset, created signalled, so that a wait on a request
-// on which nothing was started returns at once.
-class TOverlappedRequest {
-public:
-    TOverlappedRequest() { Overlapped.hEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr); }
-    ~TOverlappedRequest() {
+// Transfers and event waits given up while the system still owned their memory: their
+// OVERLAPPED pointers, for ComWin32Abandoned.  The objects themselves are never freed.
+std::mutex AbandonedLock;
+std::vector<const OVERLAPPED*>* Abandoned = new std::vector<const OVERLAPPED*>;
+
+void Abandon(const OVERLAPPED* overlapped) {
+    std::lock_guard<std::mutex> lock(AbandonedLock);
+    Abandoned->push_back(overlapped);
+}
+
+// One transfer: its OVERLAPPED with an event (manual-reset, created signalled, so that a
+// wait on a request on which nothing was started returns at once) and its bytes.
+struct TTransferRequest {
+    explicit TTransferRequest(std::size_t size) : Bytes(size) {
+        Overlapped.hEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    }
+    ~TTransferRequest() {
         if (Overlapped.hEvent != nullptr) {
             ::CloseHandle(Overlapped.hEvent);
         }
     }
-    TOverlappedRequest(const TOverlappedRequest&) = delete;
-    TOverlappedRequest& operator=(const TOverlappedRequest&) = delete;
-
-    bool Valid() const { return Overlapped.hEvent != nullptr; }
-
-    // Waits without a limit for the started transfer, then takes its result without waiting.
-    TComTransfer Finish(const TComWin32Api& api, HANDLE handle) {
-        TComTransfer result;
-        if (api.WaitForSingleObject(Overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) {
-            return result;
-        }
-        DWORD count = 0;
-        if (api.GetOverlappedResult(handle, &Overlapped, &count, FALSE)) {
-            result.Ok = true;
-            result.Count = count;
-        } else if (::GetLastError() == ERROR_TIMEOUT) {
-            result.Ok = true;
-            result.Count = static_cast<std::size_t>(Overlapped.InternalHigh);
-        }
-        return result;
-    }
+    TTransferRequest(const TTransferRequest&) = delete;
+    TTransferRequest& operator=(const TTransferRequest&) = delete;
 
     OVERLAPPED Overlapped{};
+    std::vector<char> Bytes;
 };
+
+using TTransferHolder = std::unique_ptr<TTransferRequest>;
+
+// Waits for the started transfer, at most `limitMs` (INFINITE: without limit), then takes its
+// result without waiting.  One that has not ended by then is cancelled; one that does not end
+// within CancelGraceMs of its cancel is given up: a failure, its request kept for good.
+TComTransfer FinishTransfer(const TComWin32Api& api, HANDLE handle, TTransferHolder& request,
+                            DWORD limitMs) {
+    TComTransfer result;
+    OVERLAPPED& overlapped = request->Overlapped;
+    if (api.WaitForSingleObject(overlapped.hEvent, limitMs) != WAIT_OBJECT_0) {
+        api.CancelIoEx(handle, &overlapped);
+        if (api.WaitForSingleObject(overlapped.hEvent, CancelGraceMs) != WAIT_OBJECT_0) {
+            Abandon(&overlapped);
+            (void)request.release(); // the system may still write into it
+            return result;
+        }
+    }
+    DWORD count = 0;
+    if (api.GetOverlappedResult(handle, &overlapped, &count, FALSE)) {
+        result.Ok = true;
+        result.Count = count;
+    } else if (::GetLastError() == ERROR_TIMEOUT) {
+        result.Ok = true;
+        result.Count = static_cast<std::size_t>(overlapped.InternalHigh);
+    }
+    return result;
+}
+
+// A budget in milliseconds plus the cancel grace, INFINITE where there is none.
+DWORD TransferLimitMs(std::optional<std::uint64_t> budgetMs) {
+    if (!budgetMs) {
+        return INFINITE;
+    }
+    return static_cast<DWORD>(std::min<std::uint64_t>(*budgetMs + CancelGraceMs, AllOnes - 1));
+}
 
 bool Started(BOOL accepted) {
     return accepted || ::GetLastError() == ERROR_IO_PENDING;
@@ -86,15 +123,6 @@ struct TWaitRequest {
     OVERLAPPED Overlapped{};
     DWORD Mask = 0;
 };
-
-// Event waits given up while the system still owned them; never freed.
-std::mutex AbandonedLock;
-std::vector<const TWaitRequest*>* Abandoned = new std::vector<const TWaitRequest*>;
-
-void Abandon(const TWaitRequest* request) {
-    std::lock_guard<std::mutex> lock(AbandonedLock);
-    Abandoned->push_back(request);
-}
 
 // The event thread's wait: WaitCommEvent on its own OVERLAPPED, then a wait for the stop
 // event or the wait's event.
@@ -112,7 +140,8 @@ public:
             Api.CancelIoEx(Handle, &Request->Overlapped);
             if (Api.WaitForSingleObject(Request->Overlapped.hEvent, CancelGraceMs) !=
                 WAIT_OBJECT_0) {
-                Abandon(Request); // the system may still write into it: keep it, event and all
+                Abandon(&Request->Overlapped); // the system may still write into it: keep
+                                               // it, event and all
                 Request = nullptr;
             } else {
                 DWORD ignored = 0;
@@ -291,14 +320,23 @@ public:
         return ::PurgeComm(Handle, PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
     }
 
-    TComTransfer Write(const char* data, std::size_t size, std::optional<std::uint64_t>) override {
-        TOverlappedRequest request;
-        if (!request.Valid() || size > AllOnes ||
-            !Started(::WriteFile(Handle, data, static_cast<DWORD>(size), nullptr,
-                                 &request.Overlapped))) {
+    TComTransfer Write(const char* data, std::size_t size,
+                       std::optional<std::uint64_t> budgetNs) override {
+        if (size > AllOnes) {
             return {};
         }
-        return request.Finish(Api, Handle);
+        auto request = std::make_unique<TTransferRequest>(size);
+        std::copy(data, data + size, request->Bytes.begin());
+        if (request->Overlapped.hEvent == nullptr ||
+            !Started(Api.WriteFile(Handle, request->Bytes.data(), static_cast<DWORD>(size), nullptr,
+                                   &request->Overlapped))) {
+            return {};
+        }
+        std::optional<std::uint64_t> budgetMs;
+        if (budgetNs) {
+            budgetMs = (*budgetNs + 999999) / 1000000;
+        }
+        return FinishTransfer(Api, Handle, request, TransferLimitMs(budgetMs));
     }
 
     TComTransfer Read(char* data, std::size_t size) override {
@@ -312,13 +350,40 @@ public:
                 return {true, 0};
             }
         }
-        TOverlappedRequest request;
-        if (!request.Valid() || size > AllOnes ||
-            !Started(
-                ::ReadFile(Handle, data, static_cast<DWORD>(size), nullptr, &request.Overlapped))) {
+        if (size > AllOnes) {
             return {};
         }
-        return request.Finish(Api, Handle);
+        auto request = std::make_unique<TTransferRequest>(size);
+        if (request->Overlapped.hEvent == nullptr ||
+            !Started(Api.ReadFile(Handle, request->Bytes.data(), static_cast<DWORD>(size), nullptr,
+                                  &request->Overlapped))) {
+            return {};
+        }
+        const TComTransfer done =
+            FinishTransfer(Api, Handle, request, TransferLimitMs(ReadBudgetMs(size)));
+        if (done.Ok) {
+            std::copy_n(request->Bytes.begin(), std::min(done.Count, size), data);
+        }
+        return done;
+    }
+
+    // The longest a read of `size` bytes may take by its total time-outs; none when they
+    // set no total (the read then waits for its bytes, or ends by the interval alone).
+    std::optional<std::uint64_t> ReadBudgetMs(std::size_t size) const {
+        const DWORD multiplier = Timeouts.ReadTotalMultiplier;
+        const DWORD constant = Timeouts.ReadTotalConstant;
+        if (multiplier == AllOnes) {
+            // With an interval of all ones and a constant below that: the first byte, or the
+            // constant; otherwise a total beyond any wait.
+            if (Timeouts.ReadInterval == AllOnes && constant != 0 && constant != AllOnes) {
+                return constant;
+            }
+            return std::nullopt;
+        }
+        if (multiplier == 0 && constant == 0) {
+            return std::nullopt;
+        }
+        return std::uint64_t{multiplier} * size + constant;
     }
 
     bool InQueueCount(std::uint32_t& count) override {
@@ -431,6 +496,8 @@ const TComWin32Api& SystemComWin32Api() {
         .CreateWaitableTimerExW = ::CreateWaitableTimerExW,
         .TimeBeginPeriod = ::timeBeginPeriod,
         .TimeEndPeriod = ::timeEndPeriod,
+        .WriteFile = ::WriteFile,
+        .ReadFile = ::ReadFile,
     };
     return api;
 }
@@ -450,7 +517,5 @@ void* ComOsWin32Handle(TComOs& os) {
 
 bool ComWin32Abandoned(const void* overlapped) {
     std::lock_guard<std::mutex> lock(AbandonedLock);
-    return std::any_of(Abandoned->begin(), Abandoned->end(), [&](const TWaitRequest* request) {
-        return &request->Overlapped == overlapped;
-    });
+    return std::find(Abandoned->begin(), Abandoned->end(), overlapped) != Abandoned->end();
 }

@@ -1,8 +1,8 @@
 // The Windows layer of the serial component, for tests: its device handle, and the table of
 // the Win32 calls whose driver behaviour Wine cannot show (a pulled adapter that ignores a
-// cancel, line errors reported to a call made for another purpose, a system without a
-// high-resolution timer).  The layer makes those calls only through the table; tests give it
-// a table with some entries replaced.  Windows only; the core never includes this header.
+// cancel or its time-outs, line errors reported to a call made for another purpose, a system
+// without a high-resolution timer).  The layer makes those calls only through the table; tests give
+// it a table with some entries replaced.  Windows only; the core never includes this header.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
@@ -26,6 +26,9 @@ struct TComWin32Api {
     HANDLE(WINAPI* CreateWaitableTimerExW)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD);
     UINT(WINAPI* TimeBeginPeriod)(UINT);
     UINT(WINAPI* TimeEndPeriod)(UINT);
+    // The transfers, on the layer's own OVERLAPPED and bytes.
+    BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 };
 
 // The system's own functions.
@@ -39,7 +42,8 @@ std::unique_ptr<TComOs> CreateWin32ComOs(const TComWin32Api& api);
 // nullptr for any other layer.
 void* ComOsWin32Handle(TComOs& os);
 
-// True when the event wait whose OVERLAPPED is at `overlapped` was given up while the system
-// still owned it: the OVERLAPPED, its event and the mask word are then kept for good, never
-// freed, so that a late completion writes into memory nobody else uses.
+// True when the event wait or transfer whose OVERLAPPED is at `overlapped` was given up
+// while the system still owned it: the OVERLAPPED, its event and the mask word or bytes are
+// then kept for good, never freed, so that a late completion writes into memory nobody else
+// uses.
 bool ComWin32Abandoned(const void* overlapped);

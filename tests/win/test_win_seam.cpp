@@ -35,7 +35,9 @@ struct FakeDriver {
     std::atomic<int> Cancels{0};
     std::atomic<DWORD> NextErrors{0}; // CE_* flags the next ClearCommError reports
     bool TimerFails = false;
-    std::vector<UINT> PeriodCalls; // +n timeBeginPeriod(n), -n timeEndPeriod(n)
+    std::vector<UINT> PeriodCalls;      // +n timeBeginPeriod(n), -n timeEndPeriod(n)
+    OVERLAPPED* PendingWrite = nullptr; // a write the driver holds
+    const void* WrittenFrom = nullptr;  // the bytes that write was given
 
     ~FakeDriver() {
         for (std::thread& t : Late) {
@@ -59,13 +61,26 @@ BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD mask, LPOVERLAPPED overlapped) {
     return FALSE;
 }
 
+// A write that its driver never ends by itself, whatever its time-outs.
+BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID data, DWORD, LPDWORD, LPOVERLAPPED overlapped) {
+    std::lock_guard<std::mutex> lock(Driver->Lock);
+    overlapped->Internal = static_cast<ULONG_PTR>(STATUS_PENDING);
+    ::ResetEvent(overlapped->hEvent);
+    Driver->PendingWrite = overlapped;
+    Driver->WrittenFrom = data;
+    ::SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
 BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED overlapped) {
     std::lock_guard<std::mutex> lock(Driver->Lock);
     ++Driver->Cancels;
-    DWORD* mask = Driver->PendingMask;
+    DWORD* mask = overlapped == Driver->PendingWait ? Driver->PendingMask : nullptr;
     Driver->Late.emplace_back([overlapped, mask] {
         std::this_thread::sleep_for(std::chrono::seconds(2)); // the driver's own delay
-        *mask = ComEvRxChar;
+        if (mask != nullptr) {
+            *mask = ComEvRxChar;
+        }
         overlapped->InternalHigh = 0;
         overlapped->Internal = 0xC0000120; // STATUS_CANCELLED
         ::SetEvent(overlapped->hEvent);
@@ -191,6 +206,38 @@ TEST(WinSeam, CloseGivesUpAnEventWaitThatIgnoresItsCancel) {
     s.Fake.Late.clear();
     EXPECT_EQ(::WaitForSingleObject(pending->hEvent, 0), WAIT_OBJECT_0);
     EXPECT_EQ(pending->Internal, 0xC0000120U);
+}
+
+// A write with a budget that its driver never ends, not even on its cancel: the layer gives
+// it up about a second after the budget and once more after the cancel, as a failed write,
+// and keeps the OVERLAPPED and the bytes it handed over, into which the driver writes 2 s
+// later.
+TEST(WinSeam, AWriteTheDriverNeverEndsIsGivenUpAndItsMemoryKept) {
+    Seam s(false);
+    TComWin32Api api = FakeApi();
+    api.WriteFile = FakeWriteFile;
+    const std::unique_ptr<TComOs> win = CreateWin32ComOs(api);
+    ASSERT_EQ(win->OpenDevice("NUL"), TComOpenResult::Ok);
+    const std::string frame = "g0101;";
+    const auto start = std::chrono::steady_clock::now();
+    const TComTransfer done = win->Write(frame.data(), frame.size(), 100 * 1000000ULL);
+    const auto took = std::chrono::steady_clock::now() - start;
+    RecordProperty(
+        "GiveUpMs",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_FALSE(done.Ok); // the component raises its write error for it
+    EXPECT_EQ(s.Fake.Cancels, 1);
+    EXPECT_GE(took, std::chrono::milliseconds(2000)); // budget, grace, cancel grace
+    EXPECT_LT(took, std::chrono::milliseconds(4000));
+    ASSERT_NE(s.Fake.PendingWrite, nullptr);
+    EXPECT_TRUE(ComWin32Abandoned(s.Fake.PendingWrite));
+    EXPECT_NE(s.Fake.WrittenFrom, static_cast<const void*>(frame.data())); // the layer's copy
+    for (std::thread& t : s.Fake.Late) {
+        t.join();
+    }
+    s.Fake.Late.clear();
+    EXPECT_EQ(::WaitForSingleObject(s.Fake.PendingWrite->hEvent, 0), WAIT_OBJECT_0);
+    win->CloseDevice();
 }
 
 // The line error flags that the write's look at the output queue took reach the next error
