@@ -1,8 +1,9 @@
 // The Windows layer of the serial component, for tests: its device handle, and the table of
 // the Win32 calls whose driver behaviour Wine cannot show (a pulled adapter that ignores a
-// cancel or its time-outs, line errors reported to a call made for another purpose, a system
-// without a high-resolution timer).  The layer makes those calls only through the table; tests give
-// it a table with some entries replaced.  Windows only; the core never includes this header.
+// cancel or its time-outs, line errors reported to a call made for another purpose, a
+// system without a high-resolution timer).  The layer makes those calls only through the
+// table; tests give it a table with some entries replaced.  Windows only; the core never
+// includes this header.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN

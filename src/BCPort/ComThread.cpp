@@ -168,24 +168,22 @@ bool TComThread::TState::WaitFinished(std::uint32_t limitMs) {
 void TComThread::Execute(const std::shared_ptr<TState>& state) {
     TState& s = *state;
     bool cleanEnd = true;
-    bool stopped = false; // ended because the port is being closed
     try {
         int failures = 0;
         for (;;) {
             std::uint32_t mask = 0;
             const TComWaitResult result = s.StopAndWait->Wait(mask);
             if (result == TComWaitResult::Stopped) {
-                stopped = true;
                 break;
             }
             if (result == TComWaitResult::Failed) {
                 if (++failures >= FailuresBeforeEnd) {
+                    s.QueuesLeftForClose = true;
                     break;
                 }
                 const std::uint32_t pause =
                     std::min(LongestBackOffMs, FirstBackOffMs << (failures - 1));
                 if (s.StopAndWait->Pause(pause)) {
-                    stopped = true;
                     break;
                 }
                 continue;
@@ -198,7 +196,6 @@ void TComThread::Execute(const std::shared_ptr<TState>& state) {
                 // A short pause keeps such a driver from taking a whole core; it is no success
                 // either, so the failures so far still count.
                 if (s.StopAndWait->Pause(FirstBackOffMs)) {
-                    stopped = true;
                     break;
                 }
                 continue;
@@ -219,7 +216,6 @@ void TComThread::Execute(const std::shared_ptr<TState>& state) {
                 break;
             }
             if (!goOn) {
-                stopped = true;
                 break;
             }
         }
@@ -231,8 +227,7 @@ void TComThread::Execute(const std::shared_ptr<TState>& state) {
     // A thread that ends while the port stays open (a handler's exception, a wait that keeps
     // failing) leaves the queues alone: they may hold the reply the program is about to
     // read, or the rest of a write.  After failed waits, Close empties them.
-    WayOut(s, cleanEnd && stopped);
-    s.QueuesLeftForClose = cleanEnd && !stopped;
+    WayOut(s, cleanEnd && !s.QueuesLeftForClose);
     std::lock_guard<std::mutex> lock(s.FinishedLock);
     s.Finished = true;
     s.FinishedChanged.notify_all();

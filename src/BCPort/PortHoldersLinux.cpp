@@ -36,13 +36,6 @@ std::string ReadAll(const std::string& path) {
     return text.str();
 }
 
-std::string FirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 bool AllDigits(const std::string& text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -244,6 +237,18 @@ std::string RealPath(const std::string& path) {
     std::string result = resolved;
     ::free(resolved);
     return result;
+}
+
+std::string FirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    if (!std::getline(in, line)) {
+        return {};
+    }
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) {
+        line.pop_back();
+    }
+    return line;
 }
 
 std::vector<TPortHolder> FindPortHolders(const std::string& devicePath, TPortHoldScan scan,

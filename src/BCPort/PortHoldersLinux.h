@@ -12,6 +12,10 @@
 // The path with every link resolved; empty when it does not resolve.
 std::string RealPath(const std::string& path);
 
+// The first line of a file (a sysfs attribute, a /proc entry), without trailing blanks; empty
+// when unreadable.
+std::string FirstLine(const std::string& path);
+
 enum class TPortHoldScan {
     Locks,     // live UUCP lock files and locks on the device (/proc/locks)
     Everything // the locks and every process that has the device open (as fuser does)

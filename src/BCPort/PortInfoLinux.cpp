@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 
 #include "PortHoldersLinux.h"
 #include "PortInfo.h"
@@ -40,19 +39,6 @@ std::string ReadLink(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
-}
-
-// The first line of a sysfs attribute, without trailing blanks; empty when unreadable.
-std::string Attribute(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    if (!std::getline(in, line)) {
-        return {};
-    }
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) {
-        line.pop_back();
-    }
-    return line;
 }
 
 std::vector<std::string> Names(const std::string& folder) {
@@ -150,14 +136,14 @@ std::string FillUsb(TSerialPortInfo& info, const std::string& device) {
     std::string folder = device;
     for (int level = 0; level < 4 && !folder.empty(); ++level, folder = Parent(folder)) {
         if (info.Interface.empty() && Exists(folder + "/bInterfaceNumber")) {
-            info.Interface = Attribute(folder + "/interface");
+            info.Interface = FirstLine(folder + "/interface");
         }
         if (Exists(folder + "/idVendor")) {
-            info.VendorId = Attribute(folder + "/idVendor");
-            info.ProductId = Attribute(folder + "/idProduct");
-            info.Manufacturer = Attribute(folder + "/manufacturer");
-            info.Product = Attribute(folder + "/product");
-            info.SerialNumber = Attribute(folder + "/serial");
+            info.VendorId = FirstLine(folder + "/idVendor");
+            info.ProductId = FirstLine(folder + "/idProduct");
+            info.Manufacturer = FirstLine(folder + "/manufacturer");
+            info.Product = FirstLine(folder + "/product");
+            info.SerialNumber = FirstLine(folder + "/serial");
             return folder;
         }
     }
@@ -185,7 +171,7 @@ void FillServices(TSerialPortInfo& info, const std::string& entry, const std::st
     info.BrlttyRules = BrlttyRulesFor(places, info.VendorId, info.ProductId);
     if (places.LookAtProcesses) {
         info.ModemManagerProbes =
-            !ModemManagerIgnores(places, Attribute(entry + "/dev")) && ModemManagerRuns(places);
+            !ModemManagerIgnores(places, FirstLine(entry + "/dev")) && ModemManagerRuns(places);
         info.BrlttyKernelLog = BrlttyInKernelLog(places, Basename(usb));
     }
 }
@@ -243,7 +229,7 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
     if (Exists(entry + "/device")) {
         const std::string device = RealPath(entry + "/device");
         info.Driver = OwningDriver(device);
-        const std::string latency = Attribute(entry + "/device/latency_timer");
+        const std::string latency = FirstLine(entry + "/device/latency_timer");
         if (!latency.empty() && latency.find_first_not_of("0123456789") == std::string::npos &&
             latency.size() < 4) {
             info.LatencyTimerMs = std::stoi(latency);

@@ -22,6 +22,7 @@
 #include "ComTiming.h"
 #include "PortInfoWin32.h"
 #include "RecordingComOs.h"
+#include "WinDeviceKeys.h"
 
 namespace {
 
@@ -317,16 +318,7 @@ TEST(WinSeam, ThePortFactsAreThoseOfThePresentAdapter) {
         {"FTDIBUS\\VID_0403+PID_6001+TVX0006A", 2},
     }};
     for (const auto& [device, timer] : adapters) {
-        HKEY key = nullptr;
-        const std::string parameters =
-            "SYSTEM\\CurrentControlSet\\Enum\\" + device + "\\0000\\Device Parameters";
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, nullptr, 0,
-                                    KEY_WRITE, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ::RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>("COM14"), 6);
-        ::RegSetValueExA(key, "LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timer),
-                         sizeof timer);
-        ::RegCloseKey(key);
+        ASSERT_TRUE(WriteDeviceParameters(device + "\\0000", "COM14", timer));
     }
     const struct {
         const char* PluggedIn;

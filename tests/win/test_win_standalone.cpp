@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "BCPort.h"
@@ -18,6 +17,7 @@
 #include "PortList.h"
 #include "Sound.h"
 #include "SoundWindows.h"
+#include "WinDeviceKeys.h"
 #include "WinTestPort.h"
 
 namespace {
@@ -92,16 +92,9 @@ TEST(WinPortList, SortsAsTextIgnoringCaseAndKeepsEqualNames) {
 TEST(WinPortInfo, AnFtdiLatencyTimerFromTheDevicesRegistryKey) {
     const char* const device =
         "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+TVX0001A";
-    const std::string parameters = std::string(device) + "\\0000\\Device Parameters";
     for (const DWORD timer : {16u, 1u}) {
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, nullptr, 0,
-                                    KEY_WRITE, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ::RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>("COM7"), 5);
-        ::RegSetValueExA(key, "LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timer),
-                         sizeof timer);
-        ::RegCloseKey(key);
+        ASSERT_TRUE(
+            WriteDeviceParameters("FTDIBUS\\VID_0403+PID_6001+TVX0001A\\0000", "COM7", timer));
 
         const TSerialPortInfo info = DescribeSerialPort("COM7");
         EXPECT_EQ(info.LatencyTimerMs, static_cast<int>(timer));
@@ -136,14 +129,7 @@ TEST(WinPortInfo, AUsbAdaptersSerialNumberFromItsDevicesRegistryKey) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Port);
         const std::string device = std::string("SYSTEM\\CurrentControlSet\\Enum\\") + c.Device;
-        const std::string parameters = device + "\\" + c.Instance + "\\Device Parameters";
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, nullptr, 0,
-                                    KEY_WRITE, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ::RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.Port),
-                         static_cast<DWORD>(std::strlen(c.Port) + 1));
-        ::RegCloseKey(key);
+        ASSERT_TRUE(WriteDeviceParameters(std::string(c.Device) + "\\" + c.Instance, c.Port));
         const TSerialPortInfo info = DescribeSerialPort(c.Port);
         EXPECT_EQ(info.SerialNumber, c.SerialNumber);
         EXPECT_EQ(info.VendorId, c.VendorId);

@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -352,19 +351,19 @@ TEST(Wine, KeysThatAnswerABoxStayWithTheBox) {
 // The window at the display scalings Windows offers most (100, 125, 150 and 200 %), set as
 // Windows keeps it: the desktop's LogPixels, which Wine reads at each program's start.  The
 // window test checks that the window got the scale, and that every text fits its control.
+TRun SetDesktopDpi(int dpi) {
+    return RunWindows({"reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                       "REG_DWORD", "/d", std::to_string(dpi), "/f"});
+}
+
 TEST(Wine, EveryTextFitsAtTheDisplayScalingsOfWindows) {
-    const auto setDpi = [](int dpi) {
-        return RunWindows({"reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
-                           "REG_DWORD", "/d", std::to_string(dpi), "/f"});
-    };
-    struct TBack {
-        std::function<TRun(int)> Set;
-        ~TBack() { Set(96); }
-    } back{setDpi};
+    struct TBackTo100 {
+        ~TBackTo100() { SetDesktopDpi(96); }
+    } back;
     for (const auto& [dpi, scale] :
          {std::pair{96, "1"}, std::pair{120, "1.25"}, std::pair{144, "1.5"}, std::pair{192, "2"}}) {
         SCOPED_TRACE(dpi);
-        const TRun set = setDpi(dpi);
+        const TRun set = SetDesktopDpi(dpi);
         ASSERT_EQ(set.ExitCode, 0) << set.Output;
         const TRun run = RunWindowsTests(
             {WinProgram("tests/gui/gui_tests.exe"),
