@@ -9,8 +9,15 @@
 namespace Console {
 
 // From now on the first Ctrl+C only marks an interruption (InterruptRequested); a second
-// one ends the program at once, as Ctrl+C normally does.
+// one ends the program at once, as Ctrl+C normally does.  The other ways a program is told
+// to stop while it may be writing do the same: SIGTERM and SIGHUP (the terminal closed) on
+// POSIX, where a closed output (SIGPIPE) is ignored and no longer ends it; the console's
+// close, logoff and shutdown events on Windows, whose handler then holds the program up to
+// the few seconds Windows gives, until Finished.
 void InstallInterruptHandler();
+// The program has done all it had to after an interruption (records written, counts
+// printed): a Windows close or shutdown may now end it.
+void Finished();
 // True once Ctrl+C has been pressed.  Safe from any thread.
 bool InterruptRequested();
 // Marks an interruption as Ctrl+C would (for the program's own use and for tests).
@@ -28,6 +35,11 @@ int TerminalRows();
 // The time of day as the system's regional settings write it (hours, minutes, seconds).
 std::string LongTimeText();
 
+// The user's list separator and decimal symbol, as a spreadsheet's CSV save takes them: the
+// regional settings' own on Windows; on POSIX the environment's decimal symbol, with ";"
+// as the list separator where the decimal symbol is a comma.  Never the same character.
+void NumberSeparators(char& list, char& decimal);
+
 // The calendar time `t` on the local clock and in UTC; false when the system cannot say.
 bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc);
 
@@ -38,6 +50,17 @@ std::string OpenableName(const std::string& listName, const std::string& deviceP
 // A text that is equal for two names of the same device ("ttyUSB0", "/dev/ttyUSB0" and a
 // link to it; "com3" and "COM3"), so that a port given twice is found before any opening.
 std::string PortIdentity(const std::string& port);
+
+// What tells one device behind a port name from the next one under the same name (an
+// adapter pulled and plugged again, another pseudo-terminal, another adapter at the same
+// name): POSIX gives the device number and the node's inode and change time, since a device
+// node made anew has a new change time; empty when the port is not there, or where the
+// system offers nothing cheap to tell (Windows).
+std::string DeviceInstance(const std::string& port);
+
+// Why `port`, which exists, is no serial device at all (a folder, a regular file, a device
+// of another kind such as /dev/null), or empty: a serial device, or not there now.
+std::string NotSerialDevice(const std::string& port);
 
 // 0 when the port's device is there and this user may open it for reading and writing;
 // otherwise the number of the serial component's message that opening it would raise

@@ -1,9 +1,12 @@
 #include "Console.h"
 
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,17 +14,18 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 namespace {
 
 std::atomic<bool> Interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "used from a signal handler");
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int signal) {
     if (Interrupted.exchange(true)) {
-        // The second Ctrl+C: the user means it.
-        ::signal(SIGINT, SIG_DFL);
-        ::raise(SIGINT);
+        // The second Ctrl+C (or SIGTERM, SIGHUP): the user means it.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
     }
 }
 
@@ -38,8 +42,15 @@ void InstallInterruptHandler() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    // A reader that went away (a pipe's end closed, a terminal gone) must not end a write
+    // before its record: output then fails quietly instead.
+    ::signal(SIGPIPE, SIG_IGN);
 }
+
+void Finished() {}
 
 bool InterruptRequested() {
     return Interrupted.load();
@@ -84,6 +95,18 @@ std::string LongTimeText() {
     return std::string(text, n);
 }
 
+void NumberSeparators(char& list, char& decimal) {
+    decimal = '.';
+    if (const locale_t user = ::newlocale(LC_NUMERIC_MASK, "", locale_t{})) {
+        const char* radix = ::nl_langinfo_l(RADIXCHAR, user);
+        if (radix != nullptr && radix[0] == ',' && radix[1] == '\0') {
+            decimal = ',';
+        }
+        ::freelocale(user);
+    }
+    list = decimal == ',' ? ';' : ',';
+}
+
 bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc) {
     return ::localtime_r(&t, &local) != nullptr && ::gmtime_r(&t, &utc) != nullptr;
 }
@@ -99,6 +122,48 @@ std::string PortIdentity(const std::string& port) {
         return resolved;
     }
     return path;
+}
+
+std::string DeviceInstance(const std::string& port) {
+    struct stat info {};
+    if (::stat(DevicePath(port).c_str(), &info) != 0) {
+        return {};
+    }
+    return std::to_string(static_cast<unsigned long long>(info.st_rdev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(info.st_ino)) + ":" +
+           std::to_string(static_cast<long long>(info.st_ctim.tv_sec)) + "." +
+           std::to_string(static_cast<long long>(info.st_ctim.tv_nsec));
+}
+
+std::string NotSerialDevice(const std::string& port) {
+    struct stat info {};
+    if (::stat(DevicePath(port).c_str(), &info) != 0) {
+        return {};
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return "it is a folder, not a serial device";
+    }
+    if (S_ISREG(info.st_mode)) {
+        return "it is a file, not a serial device";
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        return "it is not a serial device";
+    }
+    // Pseudo-terminals (Unix98 slaves, majors 136 to 143) have no device in sysfs; every
+    // other terminal's device there belongs to the tty class.
+    const unsigned major = ::major(info.st_rdev), minor = ::minor(info.st_rdev);
+    if (major >= 136 && major <= 143) {
+        return {};
+    }
+    char link[PATH_MAX];
+    const std::string subsystem =
+        "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(minor) + "/subsystem";
+    const ssize_t n = ::readlink(subsystem.c_str(), link, sizeof link - 1);
+    const std::string target(link, n > 0 ? static_cast<std::size_t>(n) : 0);
+    if (target.size() >= 4 && target.compare(target.size() - 4, 4, "/tty") == 0) {
+        return {};
+    }
+    return "it is a device of another kind, not a serial device";
 }
 
 int PortOpenProblem(const std::string& port) {

@@ -12,13 +12,31 @@
 namespace {
 
 std::atomic<bool> Interrupted{false};
+// Set by Finished; a close, logoff or shutdown waits for it.
+HANDLE FinishedEvent = nullptr;
+// What Windows gives a console program after its close event (5 s) or at logoff and
+// shutdown, less a margin for the process's end.
+constexpr DWORD EndingGraceMs = 4500;
 
 BOOL WINAPI OnControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) {
+    switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        // The second Ctrl+C goes on to the default handler, which ends the program.
+        return Interrupted.exchange(true) ? FALSE : TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this handler returns: the running writes stop at the
+        // engine's next check and their records are written first.
+        Interrupted.store(true);
+        if (FinishedEvent != nullptr) {
+            ::WaitForSingleObject(FinishedEvent, EndingGraceMs);
+        }
+        return TRUE;
+    default:
         return FALSE;
     }
-    // The second Ctrl+C goes on to the default handler, which ends the program.
-    return Interrupted.exchange(true) ? FALSE : TRUE;
 }
 
 bool IsConsole(DWORD which) {
@@ -47,7 +65,16 @@ std::string PortName(const std::string& port) {
 namespace Console {
 
 void InstallInterruptHandler() {
+    if (FinishedEvent == nullptr) {
+        FinishedEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
     ::SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+void Finished() {
+    if (FinishedEvent != nullptr) {
+        ::SetEvent(FinishedEvent);
+    }
 }
 
 bool InterruptRequested() {
@@ -94,6 +121,20 @@ std::string LongTimeText() {
     return n > 1 ? std::string(text, static_cast<std::size_t>(n - 1)) : std::string();
 }
 
+void NumberSeparators(char& list, char& decimal) {
+    // One ASCII character each, as the spreadsheet needs them; the usual pair otherwise.
+    const auto setting = [](LCTYPE type, char fallback) {
+        wchar_t text[8] = {};
+        const int n = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, text, 8);
+        return n == 2 && text[0] > L' ' && text[0] < 0x7F ? static_cast<char>(text[0]) : fallback;
+    };
+    decimal = setting(LOCALE_SDECIMAL, '.');
+    list = setting(LOCALE_SLIST, decimal == ',' ? ';' : ',');
+    if (list == decimal || (list != ',' && list != ';')) {
+        list = decimal == ',' ? ';' : ',';
+    }
+}
+
 bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc) {
     return ::localtime_s(&local, &t) == 0 && ::gmtime_s(&utc, &t) == 0;
 }
@@ -104,6 +145,14 @@ std::string OpenableName(const std::string& listName, const std::string&) {
 
 std::string PortIdentity(const std::string& port) {
     return PortName(port);
+}
+
+std::string NotSerialDevice(const std::string&) {
+    return {}; // a COM name names a serial device, or nothing yet
+}
+
+std::string DeviceInstance(const std::string&) {
+    return {};
 }
 
 int PortOpenProblem(const std::string& port) {

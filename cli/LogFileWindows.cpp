@@ -1,5 +1,6 @@
 // Windows: a handle shared for reading only (a second station cannot open the file for
-// writing), FILE_APPEND_DATA writes, FlushFileBuffers after every record.
+// writing, and nothing can rename or remove it while the station holds it), writes at the
+// end of the file, FlushFileBuffers after every record.
 #include "LogFile.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -41,9 +42,11 @@ TLogFile::~TLogFile() {
 }
 
 bool TLogFile::Open(const std::string& path, std::string& error) {
-    const HANDLE handle =
-        ::CreateFileW(Wide(path).c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The reparse point itself is opened, not followed, so that a link is seen and refused
+    // before its target is created or written.
+    const HANDLE handle = ::CreateFileW(
+        Wide(path).c_str(), GENERIC_READ | FILE_WRITE_DATA | FILE_APPEND_DATA, FILE_SHARE_READ,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         error = code == ERROR_SHARING_VIOLATION
@@ -51,12 +54,20 @@ bool TLogFile::Open(const std::string& path, std::string& error) {
                     : "cannot write the log " + path + ": " + SystemText(code);
         return false;
     }
-    if (::GetFileType(handle) != FILE_TYPE_DISK) {
-        error = "the log " + path + " is not a regular file";
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        error = "the log " + path +
+                " is not a regular file (a link, a device or a folder); name a regular file of "
+                "the station's own";
         ::CloseHandle(handle);
         return false;
     }
+    if (Os != -1) {
+        ::CloseHandle(HandleOf(Os));
+    }
     Os = reinterpret_cast<std::intptr_t>(handle);
+    Path = path;
     return true;
 }
 
@@ -65,33 +76,64 @@ std::int64_t TLogFile::Size() const {
     return ::GetFileSizeEx(HandleOf(Os), &size) ? size.QuadPart : 0;
 }
 
-std::string TLogFile::Tail(std::size_t limit) const {
-    const std::int64_t size = Size();
-    const std::int64_t from = size > static_cast<std::int64_t>(limit) ? size - limit : 0;
-    std::string bytes(static_cast<std::size_t>(size - from), '\0');
+namespace {
+
+std::string ReadAt(HANDLE handle, std::int64_t from, std::size_t count) {
+    std::string bytes(count, '\0');
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(from & 0xFFFFFFFF);
     at.OffsetHigh = static_cast<DWORD>(from >> 32);
     DWORD got = 0;
-    if (!::ReadFile(HandleOf(Os), bytes.data(), static_cast<DWORD>(bytes.size()), &got, &at)) {
+    if (!::ReadFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &got, &at)) {
         got = 0;
     }
     bytes.resize(got);
     return bytes;
 }
 
+} // namespace
+
+std::string TLogFile::Head(std::size_t limit) const {
+    const std::int64_t size = Size();
+    return ReadAt(HandleOf(Os), 0,
+                  size < static_cast<std::int64_t>(limit) ? static_cast<std::size_t>(size) : limit);
+}
+
+std::string TLogFile::Tail(std::size_t limit) const {
+    const std::int64_t size = Size();
+    const std::int64_t from = size > static_cast<std::int64_t>(limit) ? size - limit : 0;
+    return ReadAt(HandleOf(Os), from, static_cast<std::size_t>(size - from));
+}
+
 bool TLogFile::Append(std::string_view bytes, std::string& error) {
-    // One write for the whole record (see LogFilePosix.cpp).
+    // One write for the whole record (see LogFilePosix.cpp), at the end of the file.
+    const std::int64_t before = Size();
+    OVERLAPPED atEnd{};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
     DWORD done = 0;
-    if (!::WriteFile(HandleOf(Os), bytes.data(), static_cast<DWORD>(bytes.size()), &done,
-                     nullptr) ||
+    std::string why;
+    if (!::WriteFile(HandleOf(Os), bytes.data(), static_cast<DWORD>(bytes.size()), &done, &atEnd) ||
         done != bytes.size()) {
-        error = "cannot write the log: " + SystemText(::GetLastError());
-        return false;
+        why = "cannot write the log: " + SystemText(::GetLastError());
+    } else if (!::FlushFileBuffers(HandleOf(Os))) {
+        why = "cannot flush the log to the disk: " + SystemText(::GetLastError());
     }
-    if (!::FlushFileBuffers(HandleOf(Os))) {
-        error = "cannot flush the log to the disk: " + SystemText(::GetLastError());
+    if (!why.empty()) {
+        // Part of a record would have the next one glued to it.
+        LARGE_INTEGER size{};
+        size.QuadPart = before;
+        if (::SetFilePointerEx(HandleOf(Os), size, nullptr, FILE_BEGIN)) {
+            ::SetEndOfFile(HandleOf(Os));
+        }
+        error = why;
         return false;
     }
     return true;
+}
+
+bool TLogFile::Replaced() const {
+    // Shared for reading only, the file cannot be renamed, replaced or removed while it is
+    // held.
+    return false;
 }

@@ -35,6 +35,8 @@ constexpr auto ProbeInterval = 1000ms;
 // Sleeps are cut into steps this long so that a stop is seen soon; a waiting station wakes
 // no more often than it looks for its ports.
 constexpr auto StopCheck = WaitInterval;
+// The serial component's message for a device that opened but is no port it can use.
+constexpr int MissingDeviceMessage = 10;
 
 // Said of a unit that was left in its bootloader.
 constexpr const char* ConnectAgain =
@@ -102,9 +104,11 @@ private:
     }
 
     std::string UsbSerialNumberOf(const std::string& port) const {
+        TPortPlaces quick = Env.Places;
+        quick.LookAtProcesses = false;
         try {
             const std::string identity = Console::PortIdentity(port);
-            for (const auto& p : DescribeSerialPorts(Env.Places, CurrentPortUser())) {
+            for (const auto& p : DescribeSerialPorts(quick, CurrentPortUser())) {
                 if (Console::PortIdentity(Console::OpenableName(p.Name, p.DevicePath)) ==
                     identity) {
                     return p.SerialNumber;
@@ -116,11 +120,32 @@ private:
         return {};
     }
 
+    // Takes the device `identity` for position `index`; false with `holder` set when another
+    // position has it (two names that lead to one adapter as adapters come and go).
+    bool Claim(std::size_t index, const std::string& identity, std::string& holder) {
+        const std::lock_guard guard(ClaimLock);
+        for (const auto& [other, claimed] : Claims) {
+            if (other != index && claimed == identity) {
+                holder = Options.Ports[other];
+                return false;
+            }
+        }
+        Claims[index] = identity;
+        return true;
+    }
+    void Release(std::size_t index) {
+        const std::lock_guard guard(ClaimLock);
+        Claims.erase(index);
+    }
+
     void RunPosition(std::size_t index) {
         const std::string& position = Options.Ports[index];
         TPositionMachine machine;
-        TStationProbe probe(Options.BaudIndex);
+        TStationProbe probe(Options.BaudIndex, Env.MakePort);
         std::string port, note;
+        // What the port led to when the present unit was found: another answer later is
+        // another unit, whatever the port is called.
+        std::string unitDevice;
         // Reports each change of state, and a new reason to wait once.  A unit's result
         // stays on its line until the unit has gone.
         const auto apply = [&](TPositionEvent event, const std::string& why = {}) {
@@ -134,45 +159,73 @@ private:
                 Reporter.State(index, machine.State(), port, note);
             }
         };
+        const auto leave = [&](TPositionEvent event, const std::string& why = {}) {
+            probe.Close();
+            Release(index);
+            apply(event, why);
+        };
 
         Reporter.State(index, machine.State(), port, note);
         while (!Stopped()) {
             if (!probe.IsOpen()) {
                 const TResolved found = Resolve(position);
                 if (!found.Problem.empty()) {
-                    apply(TPositionEvent::PortUnusable, found.Problem);
+                    leave(TPositionEvent::PortUnusable, found.Problem);
                     Nap(WaitInterval);
                     continue;
                 }
                 if (found.Port.empty()) {
                     port.clear();
-                    apply(TPositionEvent::PortMissing);
+                    leave(TPositionEvent::PortMissing);
                     Nap(WaitInterval);
                     continue;
                 }
                 port = found.Port;
-                try {
-                    probe.Open(port);
-                } catch (const std::exception& e) {
-                    apply(TPositionEvent::PortUnusable, e.what());
+                const std::string device = Console::DeviceInstance(port);
+                if (machine.State() == TPositionState::Present && device != unitDevice) {
+                    apply(TPositionEvent::DeviceChanged); // the unit went while the port was shut
+                }
+                std::string holder;
+                if (!Claim(index, Console::PortIdentity(port), holder)) {
+                    apply(TPositionEvent::PortUnusable, "the unit is at position " + holder);
                     Nap(WaitInterval);
                     continue;
+                }
+                try {
+                    probe.Open(port);
+                } catch (const EComPort& e) {
+                    // Message 10 ("reopen the program") is what a COM port that is not there
+                    // yet gives on some systems: for a station that is a port to wait for.
+                    if (e.Number() == MissingDeviceMessage) {
+                        leave(TPositionEvent::PortMissing);
+                    } else {
+                        leave(TPositionEvent::PortUnusable, e.what());
+                    }
+                    Nap(WaitInterval);
+                    continue;
+                } catch (const std::exception& e) {
+                    leave(TPositionEvent::PortUnusable, e.what());
+                    Nap(WaitInterval);
+                    continue;
+                }
+                if (machine.State() != TPositionState::Present) {
+                    unitDevice = device;
                 }
                 apply(TPositionEvent::PortOpened);
             }
 
             const auto began = Clock::now();
-            bool answered = false;
+            TProbeAnswer answer = TProbeAnswer::Silent;
             try {
-                answered = probe.Probe();
+                answer = probe.Probe();
             } catch (const std::exception&) {
-                probe.Close();
-                apply(TPositionEvent::PortLost);
+                leave(TPositionEvent::PortLost);
                 Nap(WaitInterval);
                 continue;
             }
-            if (!answered) {
-                apply(TPositionEvent::Unanswered);
+            if (answer != TProbeAnswer::Answered) {
+                apply(answer == TProbeAnswer::Heard ? TPositionEvent::Heard
+                                                    : TPositionEvent::Silent);
                 Nap(ProbeInterval - (Clock::now() - began));
                 continue;
             }
@@ -184,17 +237,27 @@ private:
             if (Stopped()) {
                 break; // a unit that answers as the station stops is left as it is
             }
-            probe.Close(); // the flash opens the port itself, as a plain write does
+            // The flash opens the port itself, as a plain write does; the claim keeps the
+            // station's other positions off it until the unit has gone.
+            probe.Close();
             apply(TPositionEvent::Answered);
-            note = FlashUnit(index, position, port);
+            bool portLost = false;
+            note = FlashUnit(index, position, port, portLost);
             apply(TPositionEvent::UnitRecorded);
+            if (portLost && Console::DeviceInstance(port).empty()) {
+                // Lost with its port, and no device facts to tell whether a unit connected
+                // now is another one: it is taken as a new unit.
+                apply(TPositionEvent::DeviceChanged);
+            }
         }
         probe.Close();
+        Release(index);
     }
 
     // Runs the whole flash on `port` and records it; returns what the position's line
     // says until the unit has gone.
-    std::string FlashUnit(std::size_t index, const std::string& position, const std::string& port) {
+    std::string FlashUnit(std::size_t index, const std::string& position, const std::string& port,
+                          bool& portLost) {
         TUnitRecord record;
         record.Time = IsoTimeNow();
         record.Position = position;
@@ -215,6 +278,7 @@ private:
         record.Result.Port = device;
 
         TPortResult& r = record.Result;
+        portLost = r.Outcome == "serial-error";
         const long block = Firmware.VersionBlockAddress;
         if (r.Outcome != "flashed" && r.InBootloader && block >= 0 && r.Last.Bytes >= block + 10) {
             r.Messages.push_back(
@@ -227,11 +291,14 @@ private:
             r.Messages.push_back(std::string("The unit stays ") + ConnectAgain + ".");
         }
 
-        std::string error;
+        std::string error, notice;
         {
             const std::lock_guard guard(Lock);
-            if (Log && !Log->Append(record, error)) {
+            if (Log && !Log->Append(record, error, notice)) {
                 r.Messages.push_back("NOT RECORDED: " + error);
+            }
+            if (!notice.empty()) {
+                r.Messages.push_back(notice);
             }
             if (r.Outcome == "flashed") {
                 ++Counts.Flashed;
@@ -266,6 +333,8 @@ private:
     const TFirmwareFacts Firmware;
     TStationReporter Reporter;
     std::mutex Lock;
+    std::mutex ClaimLock;
+    std::map<std::size_t, std::string> Claims; // position -> the device identity it holds
     TStationCounts Counts;
     int Code = exOk;
 };
@@ -292,6 +361,9 @@ std::string PositionProblem(const TCliOptions& o, const TPortPlaces& places) {
             }
             identity = Console::PortIdentity(ports.front());
         } else {
+            if (const std::string why = Console::NotSerialDevice(position); !why.empty()) {
+                return "position " + position + ": " + why;
+            }
             identity = Console::PortIdentity(position);
         }
         const auto [it, fresh] = seen.emplace(identity, position);
@@ -318,8 +390,12 @@ TStationEnv DefaultStationEnv(bool quiet) {
 std::vector<std::string> PortsWithSerialNumber(const std::string& number,
                                                const TPortPlaces& places) {
     std::vector<std::string> ports, identities;
+    // A waiting position asks four times a second: the USB facts alone, not who holds each
+    // port (a pass over every process's open files), which only a busy port needs.
+    TPortPlaces quick = places;
+    quick.LookAtProcesses = false;
     try {
-        for (const auto& p : DescribeSerialPorts(places, CurrentPortUser())) {
+        for (const auto& p : DescribeSerialPorts(quick, CurrentPortUser())) {
             if (p.SerialNumber != number) {
                 continue;
             }

@@ -8,9 +8,11 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "BCPort.h"
 #include "Options.h"
 #include "PortInfo.h"
 #include "Reporter.h"
@@ -20,6 +22,8 @@ struct TStationEnv {
     TPortPlaces Places;                  // where usb-serial: positions are looked up
     std::function<bool()> Stop;          // asked often; true ends the station (Ctrl+C)
     std::function<void(unsigned)> Sound; // the window's MessageBeep, unless --quiet
+    // Makes each serial component a position probes with; the machine's own when empty.
+    std::function<std::unique_ptr<TBComPort>()> MakePort;
     std::FILE* Out = stdout;
     std::FILE* Err = stderr;
 };

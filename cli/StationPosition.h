@@ -11,21 +11,24 @@ enum class TPositionState {
 };
 
 enum class TPositionEvent {
-    PortMissing,  // the port does not exist (also: a name that matches no port now)
-    PortUnusable, // it exists but cannot be opened (busy, denied, two ports for one name)
-    PortOpened,   // opened for probing
-    Answered,     // a probe was answered by a bootloader (identify reply code 82)
-    Unanswered,   // a probe had no such answer
-    PortLost,     // the port failed while open: its device has gone (the adapter was pulled)
-    UnitRecorded, // the flash ended and its record was written
+    PortMissing,   // the port does not exist (also: a name that matches no port now)
+    PortUnusable,  // it exists but cannot be opened (busy, denied, two ports for one name)
+    PortOpened,    // opened for probing
+    Answered,      // a probe was answered by a bootloader (identify reply code 82)
+    Heard,         // a probe heard bytes, but no such answer (late, partial, garbled)
+    Silent,        // a probe heard nothing at all
+    PortLost,      // the port failed while open: its device has gone (the adapter was pulled)
+    DeviceChanged, // the port now leads to another device than the recorded unit's
+    UnitRecorded,  // the flash ended and its record was written
 };
 
 class TPositionMachine {
 public:
-    // Unanswered probes in a row after which a unit that had its record counts as gone
-    // although its port stayed: one lost probe is not a departure, or a unit left in its
-    // bootloader could be flashed twice.
-    static constexpr int DepartureMisses = 2;
+    // Silent probes in a row after which a unit that had its record counts as gone although
+    // its port stayed.  Probes are a second apart, so this is some seconds of silence: a
+    // lost probe or a slow unit is no departure, or a unit left in its bootloader could be
+    // flashed twice.  A probe that heard anything at all is no silence.
+    static constexpr int DepartureSilences = 4;
 
     TPositionState State() const { return State_; }
     // Applies the event; true when the state changed.
@@ -33,7 +36,7 @@ public:
 
 private:
     TPositionState State_ = TPositionState::Waiting;
-    int Misses = 0;
+    int Silences = 0;
 };
 
 // "waiting", "probing", "writing", "present": the names of the JSON events.

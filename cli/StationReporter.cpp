@@ -24,7 +24,12 @@ std::string StateText(TPositionState state, const std::string& port, const std::
         text = "done";
         break;
     }
-    return note.empty() ? text : state == TPositionState::Present ? note : text + ": " + note;
+    // One row a position: a note's own line breaks are shown as " / ".
+    std::string line;
+    for (const auto& part : MessageLines(note)) {
+        line += (line.empty() ? "" : " / ") + part;
+    }
+    return line.empty() ? text : state == TPositionState::Present ? line : text + ": " + line;
 }
 
 } // namespace

@@ -26,10 +26,12 @@ std::string Bytes(std::string_view hex) {
     return bytes;
 }
 
-std::string Seconds(double seconds) {
+std::string Seconds(double seconds, char decimal) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", seconds);
-    return text;
+    std::string result = text;
+    std::replace(result.begin(), result.end(), '.', decimal);
+    return result;
 }
 
 // A message as one line: its lines as the terminal shows them, joined by " / ".
@@ -41,9 +43,23 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
+// A text a spreadsheet would turn into a number, a date or a time when it opens the file:
+// digits with the marks of numbers and dates ("0001", "02", "1.10", "12:30", "1e5").
+bool LooksLikeNumber(std::string_view text) {
+    bool digit = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digit = true;
+        } else if (std::string_view(".,:/-+ eE").find(c) == std::string_view::npos) {
+            return false;
+        }
+    }
+    return digit;
+}
+
+std::string Quoted(std::string_view text, char separator) {
+    if (text.find_first_of(std::string{separator, '"', '\r', '\n'}) == std::string_view::npos) {
+        return std::string(text);
     }
     std::string quoted = "\"";
     for (const char c : text) {
@@ -51,6 +67,46 @@ std::string CsvField(const std::string& text) {
     }
     return quoted + "\"";
 }
+
+// A field that a spreadsheet keeps as the text it is.
+std::string CsvField(const std::string& text, char separator) {
+    if (!text.empty() && std::string_view("=+-@'\t\r").find(text.front()) != std::string::npos) {
+        return Quoted("'" + text, separator); // would be a formula, or loses its first mark
+    }
+    if (LooksLikeNumber(text)) {
+        return Quoted("=\"" + text + "\"", separator);
+    }
+    return Quoted(text, separator);
+}
+
+// The fields of one CSV line (without its end); quoted fields unquoted.
+std::vector<std::string> CsvFields(std::string_view line, char separator) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                fields.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                fields.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == separator) {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// The column of the seconds, where a record shows its decimal symbol.
+constexpr std::size_t SecondsColumn = 13;
 
 } // namespace
 
@@ -124,33 +180,44 @@ std::optional<TLogForm> LogFormOf(const std::string& path) {
     return std::nullopt;
 }
 
-std::string CsvHeader() {
-    return "time,position,port,usb_serial_number,loader_version,blocks_per_erase,block_size,"
-           "erase_count,installed_version,firmware_version,firmware_sha256,outcome,exit_code,"
-           "seconds,tries,failed_tries,erase_pause_ms,write_pause_ms,commit_pause_ms,bytes,"
-           "total_bytes,in_bootloader,message\r\n";
+TCsvDialect UserCsvDialect() {
+    TCsvDialect dialect;
+    Console::NumberSeparators(dialect.Separator, dialect.Decimal);
+    return dialect;
 }
 
-std::string CsvRow(const TUnitRecord& record) {
+std::string CsvHeader(TCsvDialect dialect) {
+    std::string header =
+        "time,position,port,usb_serial_number,loader_version,blocks_per_erase,block_size,"
+        "erase_count,installed_version,firmware_version,firmware_sha256,outcome,exit_code,"
+        "seconds,tries,failed_tries,erase_pause_ms,write_pause_ms,commit_pause_ms,bytes,"
+        "total_bytes,in_bootloader,message";
+    std::replace(header.begin(), header.end(), ',', dialect.Separator);
+    return header + "\r\n";
+}
+
+std::string CsvRow(const TUnitRecord& record, TCsvDialect dialect) {
     const TPortResult& r = record.Result;
     const TPortProgress& p = r.Last;
+    const char sep = dialect.Separator;
+    const auto text = [sep](const std::string& t) { return CsvField(t, sep); };
     const auto number = [](std::int64_t v) { return std::to_string(v); };
-    const auto known = [&](std::string text) { return r.Identified ? text : std::string(); };
+    const auto known = [&](std::string t) { return r.Identified ? t : std::string(); };
     const std::vector<std::string> fields = {
-        CsvField(record.Time),
-        CsvField(record.Position),
-        CsvField(r.Port),
-        CsvField(record.UsbSerialNumber),
-        known(CsvField(r.Geometry.LoaderVersion)),
+        Quoted(record.Time, sep),
+        text(record.Position),
+        text(r.Port),
+        text(record.UsbSerialNumber),
+        known(text(r.Geometry.LoaderVersion)),
         known(number(r.Geometry.BlocksPerErase)),
         known(number(r.Geometry.BlockSize)),
         known(number(r.Geometry.EraseCount)),
-        CsvField(OneLine(r.InstalledVersion)),
-        CsvField(record.Firmware.Version),
-        record.Firmware.Sha256,
+        text(OneLine(r.InstalledVersion)),
+        text(record.Firmware.Version),
+        text(record.Firmware.Sha256),
         r.Outcome,
         number(r.ExitCode),
-        Seconds(p.Elapsed),
+        Seconds(p.Elapsed, dialect.Decimal),
         number(p.Tries),
         number(p.FailedTries),
         number(p.Pauses[0]),
@@ -159,13 +226,61 @@ std::string CsvRow(const TUnitRecord& record) {
         number(p.Bytes),
         number(p.TotalBytes),
         r.InBootloader ? "true" : "false",
-        CsvField(OneLine(JoinedMessages(r.Messages))),
+        text(OneLine(JoinedMessages(r.Messages))),
     };
     std::string row;
     for (const auto& field : fields) {
-        row += (row.empty() ? "" : ",") + field;
+        row += (row.empty() ? "" : std::string(1, sep)) + field;
     }
     return row + "\r\n";
+}
+
+std::string ForeignLogProblem(std::string_view head, std::string_view tail, TLogForm form,
+                              TCsvDialect& dialect) {
+    const std::size_t end = head.find('\n');
+    std::string_view first = head.substr(0, end);
+    if (form == TLogForm::Jsonl) {
+        if (first.rfind("{\"event\":\"unit\",", 0) != 0) {
+            return "its first line is no record of a station";
+        }
+        return {};
+    }
+    if (first.rfind(Bom, 0) == 0) {
+        first.remove_prefix(Bom.size());
+    }
+    if (!first.empty() && first.back() == '\r') {
+        first.remove_suffix(1);
+    }
+    for (const char separator : {',', ';'}) {
+        const std::string header = CsvHeader({separator, '.'});
+        if (end != std::string_view::npos && first == header.substr(0, header.size() - 2)) {
+            dialect = UserCsvDialect();
+            dialect.Separator = separator;
+            if (dialect.Decimal == separator) {
+                dialect.Decimal = separator == ',' ? '.' : ',';
+            }
+            // The last whole record says which decimal symbol the file has.
+            std::string_view body = tail.substr(0, tail.rfind('\n') + 1);
+            if (!body.empty()) {
+                body.remove_suffix(1);
+                std::string_view last = body.substr(body.rfind('\n') + 1);
+                if (!last.empty() && last.back() == '\r') {
+                    last.remove_suffix(1);
+                }
+                const auto fields = CsvFields(last, separator);
+                if (fields.size() > SecondsColumn) {
+                    const std::string& seconds = fields[SecondsColumn];
+                    if (seconds.find(',') != std::string::npos) {
+                        dialect.Decimal = ',';
+                    } else if (seconds.find('.') != std::string::npos) {
+                        dialect.Decimal = '.';
+                    }
+                }
+            }
+            return {};
+        }
+    }
+    return "its first line is not the header a station writes";
 }
 
 std::string TornLineEnd(std::string_view lastLine, TLogForm form) {
@@ -187,32 +302,60 @@ std::unique_ptr<TRecordLog> TRecordLog::Open(const std::string& path, std::strin
         error = "the log's name must end in .csv or .jsonl: " + path;
         return nullptr;
     }
-    std::unique_ptr<TRecordLog> log(new TRecordLog(*form));
-    if (!log->File.Open(path, error)) {
+    std::unique_ptr<TRecordLog> log(new TRecordLog(path, *form));
+    if (!log->Take(log->File, error)) {
         return nullptr;
     }
-    if (log->File.Size() == 0) {
-        if (*form == TLogForm::Csv && !log->File.Append(std::string(Bom) + CsvHeader(), error)) {
-            return nullptr;
+    return log;
+}
+
+bool TRecordLog::Take(std::unique_ptr<TLogFile>& file, std::string& error) {
+    auto opened = std::make_unique<TLogFile>();
+    if (!opened->Open(Path, error)) {
+        return false;
+    }
+    if (opened->Size() == 0) {
+        Dialect = UserCsvDialect();
+        if (Form == TLogForm::Csv &&
+            !opened->Append(std::string(Bom) + CsvHeader(Dialect), error)) {
+            return false;
         }
-        return log;
+        PendingEnd.clear();
+        file = std::move(opened);
+        return true;
     }
     // The bytes after the last line end: a record cut short by a power cut.
     constexpr std::size_t Window = 1 << 16;
-    const std::string tail = log->File.Tail(Window);
+    const std::string tail = opened->Tail(Window);
+    if (const std::string why = ForeignLogProblem(opened->Head(4096), tail, Form, Dialect);
+        !why.empty()) {
+        error = "the log " + Path + " was not written by a station (" + why +
+                "); it is left as it is: name a new file or one a station wrote";
+        return false;
+    }
     const std::size_t end = tail.find_last_of('\n');
     std::string_view last(tail);
     if (end != std::string::npos) {
         last.remove_prefix(end + 1);
     }
-    log->PendingEnd = TornLineEnd(last, *form);
-    return log;
+    PendingEnd = TornLineEnd(last, Form);
+    file = std::move(opened);
+    return true;
 }
 
-bool TRecordLog::Append(const TUnitRecord& record, std::string& error) {
-    const std::string line =
-        Form == TLogForm::Csv ? CsvRow(record) : UnitRecordObject(record, "unit").Text() + "\n";
-    if (!File.Append(PendingEnd + line, error)) {
+bool TRecordLog::Append(const TUnitRecord& record, std::string& error, std::string& notice) {
+    if (File->Replaced()) {
+        if (!Take(File, error)) {
+            error = "the log was replaced or removed, and cannot be taken again: " + error;
+            return false;
+        }
+        notice = "The log " + Path +
+                 " was replaced or removed while the station ran: records go on into the file "
+                 "now under its name.";
+    }
+    const std::string line = Form == TLogForm::Csv ? CsvRow(record, Dialect)
+                                                   : UnitRecordObject(record, "unit").Text() + "\n";
+    if (!File->Append(PendingEnd + line, error)) {
         return false;
     }
     PendingEnd.clear();

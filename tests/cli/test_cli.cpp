@@ -679,7 +679,7 @@ TEST(Station, AUnitAtTheVersionGivesOneRefusedRecordHoweverLongItStays) {
     ASSERT_EQ(csv.rfind("\xEF\xBB\xBFtime,position,port,usb_serial_number,", 0), 0u) << csv;
     const auto rows = Lines(csv, "\r\n");
     ASSERT_EQ(rows.size(), 2u) << csv;
-    EXPECT_TRUE(Contains(rows[1], ",241004,241004,")) << rows[1];
+    EXPECT_TRUE(Contains(rows[1], ",\"=\"\"241004\"\"\",\"=\"\"241004\"\"\",")) << rows[1];
     EXPECT_TRUE(Contains(rows[1], ",refused,4,")) << rows[1];
     EXPECT_TRUE(Contains(rows[1], "Дана версія вже записана в прилад!")) << rows[1];
 }
