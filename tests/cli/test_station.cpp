@@ -14,10 +14,12 @@
 #include "FlashImage.h"
 #include "MiniJson.h"
 #include "Options.h"
+#include "RecordingComOs.h"
 #include "Sha256.h"
 #include "SimProcess.h"
 #include "Station.h"
 #include "StationPosition.h"
+#include "StationProbe.h"
 #include "UnitRecord.h"
 
 namespace fs = std::filesystem;
@@ -107,6 +109,32 @@ TEST(StationPosition, EachEventMovesThePositionAsTheBenchNeeds) {
     EXPECT_FALSE(machine.On(E::PortMissing));
     EXPECT_TRUE(machine.On(E::PortOpened));
     EXPECT_STREQ(PositionStateName(machine.State()), "probing");
+}
+
+TEST(StationProbe, AComponentThatCouldNotCloseIsThrownAwayAndTheNextOpenReallyOpens) {
+    std::vector<std::vector<std::string>> ended(3);
+    std::vector<RecordingComOs*> made;
+    TStationProbe probe(12, [&] {
+        auto os = std::make_unique<RecordingComOs>();
+        os->CallsAtEnd = &ended[made.size()];
+        made.push_back(os.get());
+        return std::make_unique<TBComPort>(std::move(os));
+    });
+    probe.Open("COM9");
+    ASSERT_TRUE(probe.IsOpen());
+    // The adapter was pulled: the modem lines and the purge fail, and Close raises.
+    made.back()->Failing = {"Escape", "Purge"};
+    probe.Close();
+    EXPECT_FALSE(probe.IsOpen());
+    ASSERT_EQ(made.size(), 2u);
+    // The old component's device was closed when it went, not left to a later Close.
+    EXPECT_NE(std::find(ended[0].begin(), ended[0].end(), "CloseDevice"), ended[0].end());
+    // The next unit's port is opened anew.
+    probe.Open("COM9");
+    const auto calls = made.back()->CallsNow();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "OpenDevice COM9"), calls.end());
+    probe.Close();
+    EXPECT_EQ(made.size(), 2u); // a Close that succeeds keeps the component
 }
 
 TEST(StationRecord, Sha256KnownDigests) {
