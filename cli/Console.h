@@ -62,6 +62,11 @@ std::string DeviceInstance(const std::string& port);
 // of another kind such as /dev/null), or empty: a serial device, or not there now.
 std::string NotSerialDevice(const std::string& port);
 
+// A text that changes whenever an entry is added to or removed from `folder` (its change
+// time), so that a list made from it can be kept until then; empty where the system has
+// no such folder for its ports (Windows), and then nothing is kept.
+std::string FolderStamp(const std::string& folder);
+
 // 0 when the port's device is there and this user may open it for reading and writing;
 // otherwise the number of the serial component's message that opening it would raise
 // (1: it does not exist, 2: access denied).

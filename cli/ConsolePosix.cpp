@@ -166,6 +166,16 @@ std::string NotSerialDevice(const std::string& port) {
     return "it is a device of another kind, not a serial device";
 }
 
+std::string FolderStamp(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        return {};
+    }
+    return std::to_string(static_cast<unsigned long long>(info.st_ino)) + ":" +
+           std::to_string(static_cast<long long>(info.st_mtim.tv_sec)) + "." +
+           std::to_string(static_cast<long long>(info.st_mtim.tv_nsec));
+}
+
 int PortOpenProblem(const std::string& port) {
     const std::string path = DevicePath(port);
     struct stat info {};

@@ -147,6 +147,10 @@ std::string PortIdentity(const std::string& port) {
     return PortName(port);
 }
 
+std::string FolderStamp(const std::string&) {
+    return {};
+}
+
 std::string NotSerialDevice(const std::string&) {
     return {}; // a COM name names a serial device, or nothing yet
 }

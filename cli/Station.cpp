@@ -91,12 +91,25 @@ private:
         }
     }
 
-    TResolved Resolve(const std::string& position) const {
+    // The ports a usb-serial: position found, kept while the device folder is unchanged: a
+    // waiting position looks four times a second, and a list of every port costs some
+    // milliseconds, an adapter plugged or pulled changes the folder.
+    struct TLookup {
+        std::string Stamp;
+        std::vector<std::string> Ports;
+    };
+
+    TResolved Resolve(const std::string& position, TLookup& lookup) const {
         if (position.rfind(UsbSerialPrefix, 0) != 0) {
             return {Console::PortOpenProblem(position) == 1 ? std::string() : position, {}};
         }
-        const auto ports =
-            PortsWithSerialNumber(position.substr(UsbSerialPrefix.size()), Env.Places);
+        const std::string stamp = Console::FolderStamp(Env.Places.DevDir);
+        if (stamp.empty() || stamp != lookup.Stamp) {
+            lookup.Ports =
+                PortsWithSerialNumber(position.substr(UsbSerialPrefix.size()), Env.Places);
+            lookup.Stamp = stamp;
+        }
+        const auto& ports = lookup.Ports;
         if (ports.size() > 1) {
             return {{}, "two ports have this serial number"};
         }
@@ -146,6 +159,7 @@ private:
         // What the port led to when the present unit was found: another answer later is
         // another unit, whatever the port is called.
         std::string unitDevice;
+        TLookup lookup;
         // Reports each change of state, and a new reason to wait once.  A unit's result
         // stays on its line until the unit has gone.
         const auto apply = [&](TPositionEvent event, const std::string& why = {}) {
@@ -168,7 +182,7 @@ private:
         Reporter.State(index, machine.State(), port, note);
         while (!Stopped()) {
             if (!probe.IsOpen()) {
-                const TResolved found = Resolve(position);
+                const TResolved found = Resolve(position, lookup);
                 if (!found.Problem.empty()) {
                     leave(TPositionEvent::PortUnusable, found.Problem);
                     Nap(WaitInterval);

@@ -137,8 +137,8 @@ int main(int argc, char** argv) {
     }
     std::printf("%d cycles, %d units (%d pulled in their write, %d quick swaps) in %.0f s\n",
                 cycles, units, pulled, swapped, seconds);
-    std::printf("records %ld (units %d), units written twice %d, unit events missing %d\n",
-                records, units, twice, missing);
+    std::printf("records %ld (units %d), units written twice %d, unit events missing %d\n", records,
+                units, twice, missing);
     std::printf("after 10 cycles: RSS %ld KiB, %ld open files, %ld threads\n", first.RssKiB,
                 first.Files, first.Threads);
     std::printf("at the end:      RSS %ld KiB, %ld open files, %ld threads\n", last.RssKiB,
