@@ -1,396 +1,12 @@
 #include "Station.h"
 
-#include <algorithm>
-#include <chrono>
-#include <exception>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <thread>
-
-#include "ComMessages.h"
 #include "Console.h"
 #include "FlashCommand.h"
 #include "PortRun.h"
-#include "StationPosition.h"
-#include "StationProbe.h"
+#include "StationCore.h"
 #include "StationReporter.h"
 #include "StationSound.h"
 #include "UnitRecord.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
-// How often a waiting position looks for its port: a unit connected is seen at once by a
-// technician's measure, and a missing port costs one stat (or one list) each time.
-constexpr auto WaitInterval = 250ms;
-// How often an open port is probed.  A probe that finds nobody takes about 0.75 s (five
-// wake-ups 50 ms apart, five identify tries 100 ms apart), so probing more often would
-// keep the line busy without finding a unit sooner; once a second, a unit's bootloader is
-// found within a second of answering, and a running instrument hears at most one burst of
-// wake-ups a second.
-constexpr auto ProbeInterval = 1000ms;
-// Sleeps are cut into steps this long so that a stop is seen soon; a waiting station wakes
-// no more often than it looks for its ports.
-constexpr auto StopCheck = WaitInterval;
-// The serial component's message for a device that opened but is no port it can use.
-constexpr int MissingDeviceMessage = 10;
-
-// Said of a unit that was left in its bootloader.
-constexpr const char* ConnectAgain =
-    "in the bootloader: disconnect it and connect it again to write it again";
-
-bool SameOrNewerRefusal(const TPortResult& r) {
-    return r.Outcome == "refused" &&
-           std::any_of(r.Messages.begin(), r.Messages.end(), [](const std::string& m) {
-               return m.find("Дана версія вже записана в прилад!") != std::string::npos ||
-                      m.find("В прилад вже записана новіша версія!") != std::string::npos;
-           });
-}
-
-// What a unit's end adds to the station's exit code.
-int StationCode(const TPortResult& r) {
-    return SameOrNewerRefusal(r) ? exOk : r.ExitCode;
-}
-
-struct TResolved {
-    std::string Port;    // empty when there is none now
-    std::string Problem; // why it cannot be used; empty when it can (or is simply missing)
-};
-
-class TStation {
-public:
-    TStation(const TCliOptions& o, const TStationEnv& env, const TProgramState& prepared,
-             TRecordLog* log, TReportForm form)
-        : Options(o), Env(env), Prepared(prepared), Log(log),
-          Firmware(FirmwareFactsOf(prepared.FlashImage.substr(0, 2 * 65536))),
-          Reporter(form, o.Ports, env.Out) {}
-
-    int Run() {
-        std::vector<std::thread> threads;
-        threads.reserve(Options.Ports.size());
-        for (std::size_t i = 0; i < Options.Ports.size(); ++i) {
-            threads.emplace_back([this, i] { RunPosition(i); });
-        }
-        for (auto& t : threads) {
-            t.join();
-        }
-        Reporter.Close(Counts, Code);
-        return Code;
-    }
-
-private:
-    bool Stopped() const { return Env.Stop && Env.Stop(); }
-
-    void Nap(Clock::duration length) const {
-        const auto until = Clock::now() + length;
-        while (!Stopped() && Clock::now() < until) {
-            std::this_thread::sleep_for(std::min<Clock::duration>(StopCheck, until - Clock::now()));
-        }
-    }
-
-    // The ports a usb-serial: position found, kept while the device folder is unchanged: a
-    // waiting position looks four times a second, and a list of every port costs some
-    // milliseconds, an adapter plugged or pulled changes the folder.
-    struct TLookup {
-        std::string Stamp;
-        std::vector<std::string> Ports;
-    };
-
-    TResolved Resolve(const std::string& position, TLookup& lookup) const {
-        if (position.rfind(UsbSerialPrefix, 0) != 0) {
-            return {Console::PortOpenProblem(position) == 1 ? std::string() : position, {}};
-        }
-        const std::string stamp = Console::FolderStamp(Env.Places.DevDir);
-        if (stamp.empty() || stamp != lookup.Stamp) {
-            lookup.Ports =
-                PortsWithSerialNumber(position.substr(UsbSerialPrefix.size()), Env.Places);
-            lookup.Stamp = stamp;
-        }
-        const auto& ports = lookup.Ports;
-        if (ports.size() > 1) {
-            return {{}, "two ports have this serial number"};
-        }
-        return {ports.empty() ? std::string() : ports.front(), {}};
-    }
-
-    std::string UsbSerialNumberOf(const std::string& port) const {
-        TPortPlaces quick = Env.Places;
-        quick.LookAtProcesses = false;
-        try {
-            const std::string identity = Console::PortIdentity(port);
-            for (const auto& p : DescribeSerialPorts(quick, CurrentPortUser())) {
-                if (Console::PortIdentity(Console::OpenableName(p.Name, p.DevicePath)) ==
-                    identity) {
-                    return p.SerialNumber;
-                }
-            }
-        } catch (const EComPort&) {
-            // No list of ports: the record goes without the number.
-        }
-        return {};
-    }
-
-    // Takes the device `identity` for position `index`; false with `holder` set when another
-    // position has it (two names that lead to one adapter as adapters come and go).
-    bool Claim(std::size_t index, const std::string& identity, std::string& holder) {
-        const std::lock_guard guard(ClaimLock);
-        for (const auto& [other, claimed] : Claims) {
-            if (other != index && claimed == identity) {
-                holder = Options.Ports[other];
-                return false;
-            }
-        }
-        Claims[index] = identity;
-        return true;
-    }
-    void Release(std::size_t index) {
-        const std::lock_guard guard(ClaimLock);
-        Claims.erase(index);
-    }
-
-    void RunPosition(std::size_t index) {
-        const std::string& position = Options.Ports[index];
-        TPositionMachine machine;
-        TStationProbe probe(Options.BaudIndex, Env.MakePort);
-        std::string port, note;
-        // What the port led to when the present unit was found: another answer later is
-        // another unit, whatever the port is called.
-        std::string unitDevice;
-        TLookup lookup;
-        // Reports each change of state, and a new reason to wait once.  A unit's result
-        // stays on its line until the unit has gone.
-        const auto apply = [&](TPositionEvent event, const std::string& why = {}) {
-            const bool changed = machine.On(event);
-            if (machine.State() == TPositionState::Present) {
-                if (changed) {
-                    Reporter.State(index, machine.State(), port, note);
-                }
-            } else if (changed || why != note) {
-                note = why;
-                Reporter.State(index, machine.State(), port, note);
-            }
-        };
-        const auto leave = [&](TPositionEvent event, const std::string& why = {}) {
-            probe.Close();
-            Release(index);
-            apply(event, why);
-        };
-
-        Reporter.State(index, machine.State(), port, note);
-        while (!Stopped()) {
-            if (!probe.IsOpen()) {
-                const TResolved found = Resolve(position, lookup);
-                if (!found.Problem.empty()) {
-                    leave(TPositionEvent::PortUnusable, found.Problem);
-                    Nap(WaitInterval);
-                    continue;
-                }
-                if (found.Port.empty()) {
-                    port.clear();
-                    leave(TPositionEvent::PortMissing);
-                    Nap(WaitInterval);
-                    continue;
-                }
-                port = found.Port;
-                const std::string device = Console::DeviceInstance(port);
-                if (machine.State() == TPositionState::Present && device != unitDevice) {
-                    apply(TPositionEvent::DeviceChanged); // the unit went while the port was shut
-                }
-                std::string holder;
-                if (!Claim(index, Console::PortIdentity(port), holder)) {
-                    apply(TPositionEvent::PortUnusable, "the unit is at position " + holder);
-                    Nap(WaitInterval);
-                    continue;
-                }
-                try {
-                    probe.Open(port);
-                } catch (const EComPort& e) {
-                    // Message 10 ("reopen the program") is what a COM port that is not there
-                    // yet gives on some systems: for a station that is a port to wait for.
-                    if (e.Number() == MissingDeviceMessage) {
-                        leave(TPositionEvent::PortMissing);
-                    } else {
-                        leave(TPositionEvent::PortUnusable, e.what());
-                    }
-                    Nap(WaitInterval);
-                    continue;
-                } catch (const std::exception& e) {
-                    leave(TPositionEvent::PortUnusable, e.what());
-                    Nap(WaitInterval);
-                    continue;
-                }
-                if (machine.State() != TPositionState::Present) {
-                    unitDevice = device;
-                }
-                apply(TPositionEvent::PortOpened);
-            }
-
-            const auto began = Clock::now();
-            TProbeAnswer answer = TProbeAnswer::Silent;
-            try {
-                answer = probe.Probe();
-            } catch (const std::exception&) {
-                leave(TPositionEvent::PortLost);
-                Nap(WaitInterval);
-                continue;
-            }
-            if (answer != TProbeAnswer::Answered) {
-                apply(answer == TProbeAnswer::Heard ? TPositionEvent::Heard
-                                                    : TPositionEvent::Silent);
-                Nap(ProbeInterval - (Clock::now() - began));
-                continue;
-            }
-            if (machine.State() != TPositionState::Probing) {
-                apply(TPositionEvent::Answered); // the recorded unit is still there
-                Nap(ProbeInterval - (Clock::now() - began));
-                continue;
-            }
-            if (Stopped()) {
-                break; // a unit that answers as the station stops is left as it is
-            }
-            // The flash opens the port itself, as a plain write does; the claim keeps the
-            // station's other positions off it until the unit has gone.
-            probe.Close();
-            apply(TPositionEvent::Answered);
-            bool portLost = false;
-            note = FlashUnit(index, position, port, portLost);
-            apply(TPositionEvent::UnitRecorded);
-            if (portLost && Console::DeviceInstance(port).empty()) {
-                // Lost with its port, and no device facts to tell whether a unit connected
-                // now is another one: it is taken as a new unit.
-                apply(TPositionEvent::DeviceChanged);
-            }
-        }
-        probe.Close();
-        Release(index);
-    }
-
-    // Runs the whole flash on `port` and records it; returns what the position's line
-    // says until the unit has gone.
-    std::string FlashUnit(std::size_t index, const std::string& position, const std::string& port,
-                          bool& portLost) {
-        TUnitRecord record;
-        record.Time = IsoTimeNow();
-        record.Position = position;
-        record.Firmware = Firmware;
-
-        TPortJob job;
-        job.Port = port;
-        job.BaudIndex = Options.BaudIndex;
-        job.Prepared = &Prepared;
-        job.Interrupted = [this] { return Stopped(); };
-        job.Progress = [this, index](const TPortProgress& p) { Reporter.Progress(index, p); };
-        // Read while the unit is there: a unit pulled in the write takes its port along.
-        record.UsbSerialNumber = UsbSerialNumberOf(port);
-        // The device a link leads to (a by-path link names a socket, not the adapter in it).
-        const std::string device =
-            position.rfind(UsbSerialPrefix, 0) == 0 ? port : Console::PortIdentity(port);
-        record.Result = RunPort(job);
-        record.Result.Port = device;
-
-        TPortResult& r = record.Result;
-        portLost = r.Outcome == "serial-error";
-        const long block = Firmware.VersionBlockAddress;
-        if (r.Outcome != "flashed" && r.InBootloader && block >= 0 && r.Last.Bytes >= block + 10) {
-            r.Messages.push_back(
-                "The write passed the firmware's version block (0x" + Hex(block) +
-                "): the unit may already report version " + Firmware.Version +
-                " with its last blocks still erased, and the version gate would then refuse it "
-                "as already written.  Rewrite it with: tarvex6-flash --force PORT");
-        }
-        if (r.InBootloader && r.Outcome != "flashed") {
-            r.Messages.push_back(std::string("The unit stays ") + ConnectAgain + ".");
-        }
-
-        std::string error, notice;
-        {
-            const std::lock_guard guard(Lock);
-            if (Log && !Log->Append(record, error, notice)) {
-                r.Messages.push_back("NOT RECORDED: " + error);
-            }
-            if (!notice.empty()) {
-                r.Messages.push_back(notice);
-            }
-            if (r.Outcome == "flashed") {
-                ++Counts.Flashed;
-            } else if (r.Outcome == "refused") {
-                ++Counts.Refused;
-            } else {
-                ++Counts.Failed;
-            }
-            Code = std::max(Code, StationCode(r));
-            Reporter.Unit(index, record, Counts);
-        }
-        if (Env.Sound) {
-            Env.Sound(StationCode(r) == exOk ? 64 : 16);
-        }
-        std::string note = ResultText(r);
-        if (r.InBootloader && r.Outcome != "flashed") {
-            return note + "; " + ConnectAgain;
-        }
-        return note + "; disconnect it and connect the next unit";
-    }
-
-    static std::string Hex(long value) {
-        char text[24];
-        std::snprintf(text, sizeof text, "%04lX", value);
-        return text;
-    }
-
-    const TCliOptions& Options;
-    const TStationEnv& Env;
-    const TProgramState& Prepared;
-    TRecordLog* Log;
-    const TFirmwareFacts Firmware;
-    TStationReporter Reporter;
-    std::mutex Lock;
-    std::mutex ClaimLock;
-    std::map<std::size_t, std::string> Claims; // position -> the device identity it holds
-    TStationCounts Counts;
-    int Code = exOk;
-};
-
-// Positions given twice (also two names of one device), usb-serial: numbers with no or two
-// ports: why the station refuses to start, or empty.
-std::string PositionProblem(const TCliOptions& o, const TPortPlaces& places) {
-    std::map<std::string, std::string> seen;
-    for (const auto& position : o.Ports) {
-        std::string identity;
-        if (position.rfind(UsbSerialPrefix, 0) == 0) {
-            const std::string number = position.substr(UsbSerialPrefix.size());
-            if (number.empty()) {
-                return "position " + position + " names no serial number";
-            }
-            const auto ports = PortsWithSerialNumber(number, places);
-            if (ports.empty()) {
-                return "position " + position + ": no port has the USB serial number " + number;
-            }
-            if (ports.size() > 1) {
-                return "position " + position + ": " + std::to_string(ports.size()) +
-                       " ports have the USB serial number " + number + " (" + ports[0] + ", " +
-                       ports[1] + "); name the position by its port instead";
-            }
-            identity = Console::PortIdentity(ports.front());
-        } else {
-            if (const std::string why = Console::NotSerialDevice(position); !why.empty()) {
-                return "position " + position + ": " + why;
-            }
-            identity = Console::PortIdentity(position);
-        }
-        const auto [it, fresh] = seen.emplace(identity, position);
-        if (!fresh) {
-            return it->second == position
-                       ? "position " + position + " given twice"
-                       : "position " + position + " given twice (it is " + it->second + ")";
-        }
-    }
-    return {};
-}
-
-} // namespace
 
 TStationEnv DefaultStationEnv(bool quiet) {
     TStationEnv env;
@@ -401,33 +17,8 @@ TStationEnv DefaultStationEnv(bool quiet) {
     return env;
 }
 
-std::vector<std::string> PortsWithSerialNumber(const std::string& number,
-                                               const TPortPlaces& places) {
-    std::vector<std::string> ports, identities;
-    // A waiting position asks four times a second: the USB facts alone, not who holds each
-    // port (a pass over every process's open files), which only a busy port needs.
-    TPortPlaces quick = places;
-    quick.LookAtProcesses = false;
-    try {
-        for (const auto& p : DescribeSerialPorts(quick, CurrentPortUser())) {
-            if (p.SerialNumber != number) {
-                continue;
-            }
-            const std::string name = Console::OpenableName(p.Name, p.DevicePath);
-            const std::string identity = Console::PortIdentity(name);
-            if (std::find(identities.begin(), identities.end(), identity) == identities.end()) {
-                identities.push_back(identity);
-                ports.push_back(name);
-            }
-        }
-    } catch (const EComPort&) {
-        // No list of ports now: no port has the number.
-    }
-    return ports;
-}
-
 int RunStationCommand(const TCliOptions& o, TReportForm form, const TStationEnv& env) {
-    if (const std::string why = PositionProblem(o, env.Places); !why.empty()) {
+    if (const std::string why = PositionProblem(o.Ports, env.Places); !why.empty()) {
         TReporter::Error(form, why, exUsage, env.Out, env.Err);
         return exUsage;
     }
@@ -446,6 +37,31 @@ int RunStationCommand(const TCliOptions& o, TReportForm form, const TStationEnv&
         return exHexRefused;
     }
     Console::InstallInterruptHandler();
-    TStation station(o, env, prepared, log.get(), form);
-    return station.Run();
+
+    TStationSetup setup;
+    setup.Positions = o.Ports;
+    setup.BaudIndex = o.BaudIndex;
+    setup.Places = env.Places;
+    setup.Firmware = FirmwareFactsOf(prepared.FlashImage.substr(0, 2 * 65536));
+    setup.Log = log.get();
+    TStationServices services;
+    services.Stop = env.Stop;
+    services.Sound = env.Sound;
+    services.MakePort = env.MakePort;
+    // The same whole run as `tarvex6-flash PORT`.
+    services.RunUnit = [&](const std::string& port,
+                           const std::function<void(const TPortProgress&)>& progress) {
+        TPortJob job;
+        job.Port = port;
+        job.BaudIndex = o.BaudIndex;
+        job.Prepared = &prepared;
+        job.Interrupted = env.Stop;
+        job.Progress = progress;
+        return RunPort(job);
+    };
+    TStationReporter reporter(form, o.Ports, env.Out);
+    TStationCounts counts;
+    const int code = RunStation(setup, services, reporter, counts);
+    reporter.Close(counts, code);
+    return code;
 }

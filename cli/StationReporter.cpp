@@ -92,8 +92,8 @@ void TStationReporter::PrintAbove(const std::vector<std::string>& lines) {
     std::fflush(Out);
 }
 
-void TStationReporter::State(std::size_t index, TPositionState state, const std::string& port,
-                             const std::string& note) {
+void TStationReporter::PositionChanged(std::size_t index, TPositionState state,
+                                       const std::string& port, const std::string& note) {
     const std::lock_guard guard(Lock);
     Lines[index] = Name(index) + "  " + StateText(state, port, note);
     PlainMarks[index].clear();
@@ -142,8 +142,8 @@ void TStationReporter::Progress(std::size_t index, const TPortProgress& p) {
     }
 }
 
-void TStationReporter::Unit(std::size_t index, const TUnitRecord& record,
-                            const TStationCounts& counts) {
+void TStationReporter::UnitRecorded(std::size_t index, const TUnitRecord& record,
+                                    const TStationCounts& counts) {
     const std::lock_guard guard(Lock);
     Lines.back() = CountsText(counts);
     if (Form == TReportForm::Json) {

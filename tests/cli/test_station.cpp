@@ -18,6 +18,7 @@
 #include "Sha256.h"
 #include "SimProcess.h"
 #include "Station.h"
+#include "StationCore.h"
 #include "StationPosition.h"
 #include "StationProbe.h"
 #include "UnitRecord.h"

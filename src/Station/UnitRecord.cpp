@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "Console.h"
 #include "HexSum.h"
-#include "Reporter.h"
+#include "ResultText.h"
 #include "Sha256.h"
+#include "SystemFacts.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ TFirmwareFacts FirmwareFactsOf(std::string_view imageHex) {
 std::string IsoTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{}, utc{};
-    if (!Console::BrokenDownTime(now, local, utc)) {
+    if (!SystemFacts::BrokenDownTime(now, local, utc)) {
         return {};
     }
     // The offset from the two readings of the same instant, a day at most apart.
@@ -182,7 +182,7 @@ std::optional<TLogForm> LogFormOf(const std::string& path) {
 
 TCsvDialect UserCsvDialect() {
     TCsvDialect dialect;
-    Console::NumberSeparators(dialect.Separator, dialect.Decimal);
+    SystemFacts::NumberSeparators(dialect.Separator, dialect.Decimal);
     return dialect;
 }
 
