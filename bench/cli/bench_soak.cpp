@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         for (const auto& position : positions) {
             std::vector<std::string> args = {"--link", position, "--geometry", "1,16,4"};
             if ((units + static_cast<int>(sims.size())) % 5 == 4) {
-                args.insert(args.end(), {"--unplug-after", "20"});
+                args.insert(args.end(), {"--unplug-after", "9"});
                 ++pulled;
             } else {
                 args.push_back("--exit-after-reset");
@@ -130,19 +130,21 @@ int main(int argc, char** argv) {
     station.Interrupt();
     station.Wait(60s);
 
-    long records = 0;
+    long records = 0, failed = 0;
     std::ifstream in(log);
     for (std::string line; std::getline(in, line);) {
         records += !line.empty();
+        failed += !line.empty() && TJsonReader::Parse(line)["outcome"].String != "flashed";
     }
     std::printf("%d cycles, %d units (%d pulled in their write, %d quick swaps) in %.0f s\n",
                 cycles, units, pulled, swapped, seconds);
-    std::printf("records %ld (units %d), units written twice %d, unit events missing %d\n", records,
-                units, twice, missing);
+    std::printf("records %ld (units %d), of them failed %ld (pulled %d), units written twice %d, "
+                "unit events missing %d\n",
+                records, units, failed, pulled, twice, missing);
     std::printf("after 10 cycles: RSS %ld KiB, %ld open files, %ld threads\n", first.RssKiB,
                 first.Files, first.Threads);
     std::printf("at the end:      RSS %ld KiB, %ld open files, %ld threads\n", last.RssKiB,
                 last.Files, last.Threads);
     std::filesystem::remove_all(dir);
-    return records == units && twice == 0 && missing == 0 ? 0 : 1;
+    return records == units && failed == pulled && twice == 0 && missing == 0 ? 0 : 1;
 }
