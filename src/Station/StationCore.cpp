@@ -29,7 +29,11 @@ constexpr auto ProbeInterval = 1000ms;
 // Sleeps are cut into steps this long so that a stop is seen soon; a waiting station wakes
 // no more often than it looks for its ports.
 constexpr auto StopCheck = WaitInterval;
-// The serial component's message for a device that opened but is no port it can use.
+// The serial component's messages for a port that is not there (1), and for a device that
+// opened but is no port it can use (10), which is what a COM port that does not exist yet
+// gives on some systems: for a station both are a port to wait for, never a reason to
+// restart the program.
+constexpr int NoSuchPortMessage = 1;
 constexpr int MissingDeviceMessage = 10;
 
 // Said of a unit that was left in its bootloader.
@@ -200,9 +204,7 @@ private:
                 try {
                     probe.Open(port);
                 } catch (const EComPort& e) {
-                    // Message 10 ("reopen the program") is what a COM port that is not there
-                    // yet gives on some systems: for a station that is a port to wait for.
-                    if (e.Number() == MissingDeviceMessage) {
+                    if (e.Number() == NoSuchPortMessage || e.Number() == MissingDeviceMessage) {
                         leave(TPositionEvent::PortMissing);
                     } else {
                         leave(TPositionEvent::PortUnusable, e.what());
