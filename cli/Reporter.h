@@ -53,7 +53,7 @@ private:
 };
 
 // What the live and plain lines say of a port's progress and of its result, without the
-// port's name.
+// port's name; the result's words from the unit shown, not obeyed (ShownText).
 std::string ProgressText(const TPortProgress& progress);
 std::string ResultText(const TPortResult& result);
 // The JSON objects of a progress and a result event; `whereKey` names the port or position.
@@ -63,6 +63,7 @@ TJsonObject ResultObject(const TPortResult& result, std::string_view event);
 // A port's messages as one text, separated by CR LF.
 std::string JoinedMessages(const std::vector<std::string>& messages);
 
-// A message box's text as terminal lines: CR LF and lone CRs become line ends, and the
-// blanks that centred a line in the box are dropped.
+// A message box's text as terminal lines: CR LF and lone CRs become line ends, the blanks
+// that centred a line in the box are dropped, and what the lines hold of outside text (a
+// unit's description, a file's name) is shown, not obeyed (ShownText).
 std::vector<std::string> MessageLines(const std::string& message);

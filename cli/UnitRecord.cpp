@@ -7,6 +7,7 @@
 
 #include "Console.h"
 #include "HexSum.h"
+#include "OutsideText.h" // CsvField
 #include "Reporter.h"
 #include "Sha256.h"
 
@@ -39,17 +40,6 @@ std::string OneLine(const std::string& text) {
         line += (line.empty() ? "" : " / ") + part;
     }
     return line;
-}
-
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return quoted + "\"";
 }
 
 } // namespace
