@@ -28,10 +28,8 @@ const TCase Cases[] = {
      "evil\\u202etxt.exe"},
     {"isolate", Lri + "a", "\\u2066a", "\\u2066a"},
     {"C1 controls", Nel + "x" + Csi + "2J", "\\u0085x\\u009b2J", "\\u0085x\\u009b2J"},
-    {"a lone byte that terminals read as CSI",
-     "a\x9B"
-     "2Jb",
-     "a\\x9b2Jb", "a\\ufffd2Jb"},
+    {"a lone byte that terminals read as CSI", std::string("a\x9B") + "2Jb", "a\\x9b2Jb",
+     "a\\ufffd2Jb"},
     {"a cut UTF-8 sequence", "\xD0", "\\xd0", "\\ufffd"},
     {"DEL and NUL", std::string("a\x7F\0b", 4), "a\\x7f\\x00b", "a\\u007f\\u0000b"},
     {"line ends and tab", "a\r\nb\tc", "a\\x0d\\x0ab\\x09c", "a\\r\\nb\\tc"},

@@ -179,7 +179,7 @@ TEST_F(WindowTest, TheOverviewNamesWhoHoldsAPortAndTheServicesThatTakeAdapters) 
 // right-to-left override, and a stale lock: all shown as text, never obeyed.
 TEST_F(WindowTest, TheOverviewShowsHostileNamesAsText) {
     TSerialPortInfo hostile = FtdiAdapter();
-    hostile.Product = "UART\x1b[2J\xE2\x80\xAE" "evil";
+    hostile.Product = std::string("UART\x1b[2J\xE2\x80\xAE") + "evil";
     hostile.Holders = {{1234, "mc\x1b]0;PWNED\x07", "ivan", ""}};
     hostile.StaleLocks = {{"/run/lock/LCK..ttyUSB0", 2, TStaleLock::TWhy::KernelThread}};
     PortFacts["ttyUSB0"] = hostile;
