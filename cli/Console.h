@@ -9,8 +9,15 @@
 namespace Console {
 
 // From now on the first Ctrl+C only marks an interruption (InterruptRequested); a second
-// one ends the program at once, as Ctrl+C normally does.
+// one ends the program at once, as Ctrl+C normally does.  The other ways a program is told
+// to stop while it may be writing do the same: SIGTERM and SIGHUP (the terminal closed) on
+// POSIX, where a closed output (SIGPIPE) is ignored and no longer ends it; the console's
+// close, logoff and shutdown events on Windows, whose handler then holds the program up to
+// the few seconds Windows gives, until Finished.
 void InstallInterruptHandler();
+// The program has done all it had to after an interruption (records written, counts
+// printed): a Windows close or shutdown may now end it.
+void Finished();
 // True once Ctrl+C has been pressed.  Safe from any thread.
 bool InterruptRequested();
 // Marks an interruption as Ctrl+C would (for the program's own use and for tests).
@@ -27,21 +34,5 @@ int TerminalRows();
 
 // The time of day as the system's regional settings write it (hours, minutes, seconds).
 std::string LongTimeText();
-
-// The calendar time `t` on the local clock and in UTC; false when the system cannot say.
-bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc);
-
-// The name under which the serial component opens a port the port facts list: its device
-// path where a path names it (POSIX), its list name elsewhere (COM3 on Windows).
-std::string OpenableName(const std::string& listName, const std::string& devicePath);
-
-// A text that is equal for two names of the same device ("ttyUSB0", "/dev/ttyUSB0" and a
-// link to it; "com3" and "COM3"), so that a port given twice is found before any opening.
-std::string PortIdentity(const std::string& port);
-
-// 0 when the port's device is there and this user may open it for reading and writing;
-// otherwise the number of the serial component's message that opening it would raise
-// (1: it does not exist, 2: access denied).
-int PortOpenProblem(const std::string& port);
 
 } // namespace Console

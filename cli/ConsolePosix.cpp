@@ -1,32 +1,24 @@
 #include "Console.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <ctime>
+#include <string>
 
 namespace {
 
 std::atomic<bool> Interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "used from a signal handler");
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int signal) {
     if (Interrupted.exchange(true)) {
-        // The second Ctrl+C: the user means it.
-        ::signal(SIGINT, SIG_DFL);
-        ::raise(SIGINT);
+        // The second Ctrl+C (or SIGTERM, SIGHUP): the user means it.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
     }
-}
-
-std::string DevicePath(const std::string& port) {
-    return !port.empty() && port[0] == '/' ? port : "/dev/" + port;
 }
 
 } // namespace
@@ -38,8 +30,15 @@ void InstallInterruptHandler() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    // A reader that went away (a pipe's end closed, a terminal gone) must not end a write
+    // before its record: output then fails quietly instead.
+    ::signal(SIGPIPE, SIG_IGN);
 }
+
+void Finished() {}
 
 bool InterruptRequested() {
     return Interrupted.load();
@@ -82,35 +81,6 @@ std::string LongTimeText() {
     char text[32];
     const std::size_t n = std::strftime(text, sizeof text, "%X", &local);
     return std::string(text, n);
-}
-
-bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc) {
-    return ::localtime_r(&t, &local) != nullptr && ::gmtime_r(&t, &utc) != nullptr;
-}
-
-std::string OpenableName(const std::string&, const std::string& devicePath) {
-    return devicePath;
-}
-
-std::string PortIdentity(const std::string& port) {
-    const std::string path = DevicePath(port);
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) {
-        return resolved;
-    }
-    return path;
-}
-
-int PortOpenProblem(const std::string& port) {
-    const std::string path = DevicePath(port);
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return errno == EACCES ? 2 : 1;
-    }
-    if (::access(path.c_str(), R_OK | W_OK) != 0) {
-        return errno == ENOENT ? 1 : 2;
-    }
-    return 0;
 }
 
 } // namespace Console

@@ -1,5 +1,5 @@
-// Windows: the console's control handler, UTF-8 output with escape sequences, the regional
-// time format and COM names.
+// Windows: the console's control handler, UTF-8 output with escape sequences and the
+// regional time format.
 #include "Console.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -12,13 +12,31 @@
 namespace {
 
 std::atomic<bool> Interrupted{false};
+// Set by Finished; a close, logoff or shutdown waits for it.
+HANDLE FinishedEvent = nullptr;
+// What Windows gives a console program after its close event (5 s) or at logoff and
+// shutdown, less a margin for the process's end.
+constexpr DWORD EndingGraceMs = 4500;
 
 BOOL WINAPI OnControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) {
+    switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        // The second Ctrl+C goes on to the default handler, which ends the program.
+        return Interrupted.exchange(true) ? FALSE : TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this handler returns: the running writes stop at the
+        // engine's next check and their records are written first.
+        Interrupted.store(true);
+        if (FinishedEvent != nullptr) {
+            ::WaitForSingleObject(FinishedEvent, EndingGraceMs);
+        }
+        return TRUE;
+    default:
         return FALSE;
     }
-    // The second Ctrl+C goes on to the default handler, which ends the program.
-    return Interrupted.exchange(true) ? FALSE : TRUE;
 }
 
 bool IsConsole(DWORD which) {
@@ -34,20 +52,21 @@ void EnableEscapes(DWORD which) {
     }
 }
 
-// "COM3" from "com3" or "\\.\COM3".
-std::string PortName(const std::string& port) {
-    std::string name = port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name;
-}
-
 } // namespace
 
 namespace Console {
 
 void InstallInterruptHandler() {
+    if (FinishedEvent == nullptr) {
+        FinishedEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
     ::SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+void Finished() {
+    if (FinishedEvent != nullptr) {
+        ::SetEvent(FinishedEvent);
+    }
 }
 
 bool InterruptRequested() {
@@ -92,26 +111,6 @@ std::string LongTimeText() {
     char text[64];
     const int n = ::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, sizeof text);
     return n > 1 ? std::string(text, static_cast<std::size_t>(n - 1)) : std::string();
-}
-
-bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc) {
-    return ::localtime_s(&local, &t) == 0 && ::gmtime_s(&utc, &t) == 0;
-}
-
-std::string OpenableName(const std::string& listName, const std::string&) {
-    return listName;
-}
-
-std::string PortIdentity(const std::string& port) {
-    return PortName(port);
-}
-
-int PortOpenProblem(const std::string& port) {
-    // The device name is known to the system while the port is present; whether another
-    // program holds it shows only when it is opened.
-    const std::string name = PortName(port);
-    char target[1024];
-    return !name.empty() && ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 ? 0 : 1;
 }
 
 } // namespace Console

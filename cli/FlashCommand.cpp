@@ -16,6 +16,7 @@
 #include "PortRun.h"
 #include "Reporter.h"
 #include "Station.h"
+#include "SystemFacts.h"
 #include "TarvexVersion.h"
 #include "TerminalHost.h"
 
@@ -40,7 +41,7 @@ TReportForm FormFor(const TCliOptions& o) {
 int CheckPorts(const TCliOptions& o, TReportForm form) {
     std::map<std::string, std::string> seen;
     for (const auto& port : o.Ports) {
-        const auto [it, fresh] = seen.emplace(Console::PortIdentity(port), port);
+        const auto [it, fresh] = seen.emplace(SystemFacts::PortIdentity(port), port);
         if (!fresh) {
             TReporter::Error(form,
                              it->second == port
@@ -51,7 +52,7 @@ int CheckPorts(const TCliOptions& o, TReportForm form) {
         }
     }
     for (const auto& port : o.Ports) {
-        if (const int problem = Console::PortOpenProblem(port)) {
+        if (const int problem = SystemFacts::PortOpenProblem(port)) {
             TReporter::Error(form, port + ": " + ComMessageText(problem), exSerial);
             return exSerial;
         }

@@ -12,6 +12,7 @@
 
 #include "Json.h"
 #include "Progress.h"
+#include "ResultText.h"
 
 enum class TReportForm { Json, Live, Plain };
 
@@ -52,18 +53,5 @@ private:
     int Columns = 0;
 };
 
-// What the live and plain lines say of a port's progress and of its result, without the
-// port's name; the result's words from the unit shown, not obeyed (ShownText).
+// What the live and plain lines say of a port's progress, without the port's name.
 std::string ProgressText(const TPortProgress& progress);
-std::string ResultText(const TPortResult& result);
-// The JSON objects of a progress and a result event; `whereKey` names the port or position.
-TJsonObject ProgressObject(const TPortProgress& progress, std::string_view whereKey,
-                           std::string_view where);
-TJsonObject ResultObject(const TPortResult& result, std::string_view event);
-// A port's messages as one text, separated by CR LF.
-std::string JoinedMessages(const std::vector<std::string>& messages);
-
-// A message box's text as terminal lines: CR LF and lone CRs become line ends, the blanks
-// that centred a line in the box are dropped, and what the lines hold of outside text (a
-// unit's description, a file's name) is shown, not obeyed (ShownText).
-std::vector<std::string> MessageLines(const std::string& message);

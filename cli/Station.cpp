@@ -1,310 +1,12 @@
 #include "Station.h"
 
-#include <algorithm>
-#include <chrono>
-#include <exception>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <thread>
-
-#include "ComMessages.h"
 #include "Console.h"
 #include "FlashCommand.h"
 #include "PortRun.h"
-#include "StationPosition.h"
-#include "StationProbe.h"
+#include "StationCore.h"
 #include "StationReporter.h"
 #include "StationSound.h"
 #include "UnitRecord.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
-// How often a waiting position looks for its port: a unit connected is seen at once by a
-// technician's measure, and a missing port costs one stat (or one list) each time.
-constexpr auto WaitInterval = 250ms;
-// How often an open port is probed.  A probe that finds nobody takes about 0.75 s (five
-// wake-ups 50 ms apart, five identify tries 100 ms apart), so probing more often would
-// keep the line busy without finding a unit sooner; once a second, a unit's bootloader is
-// found within a second of answering, and a running instrument hears at most one burst of
-// wake-ups a second.
-constexpr auto ProbeInterval = 1000ms;
-// Sleeps are cut into steps this long so that a stop is seen soon; a waiting station wakes
-// no more often than it looks for its ports.
-constexpr auto StopCheck = WaitInterval;
-
-// Said of a unit that was left in its bootloader.
-constexpr const char* ConnectAgain =
-    "in the bootloader: disconnect it and connect it again to write it again";
-
-bool SameOrNewerRefusal(const TPortResult& r) {
-    return r.Outcome == "refused" &&
-           std::any_of(r.Messages.begin(), r.Messages.end(), [](const std::string& m) {
-               return m.find("Дана версія вже записана в прилад!") != std::string::npos ||
-                      m.find("В прилад вже записана новіша версія!") != std::string::npos;
-           });
-}
-
-// What a unit's end adds to the station's exit code.
-int StationCode(const TPortResult& r) {
-    return SameOrNewerRefusal(r) ? exOk : r.ExitCode;
-}
-
-struct TResolved {
-    std::string Port;    // empty when there is none now
-    std::string Problem; // why it cannot be used; empty when it can (or is simply missing)
-};
-
-class TStation {
-public:
-    TStation(const TCliOptions& o, const TStationEnv& env, const TProgramState& prepared,
-             TRecordLog* log, TReportForm form)
-        : Options(o), Env(env), Prepared(prepared), Log(log),
-          Firmware(FirmwareFactsOf(prepared.FlashImage.substr(0, 2 * 65536))),
-          Reporter(form, o.Ports, env.Out) {}
-
-    int Run() {
-        std::vector<std::thread> threads;
-        threads.reserve(Options.Ports.size());
-        for (std::size_t i = 0; i < Options.Ports.size(); ++i) {
-            threads.emplace_back([this, i] { RunPosition(i); });
-        }
-        for (auto& t : threads) {
-            t.join();
-        }
-        Reporter.Close(Counts, Code);
-        return Code;
-    }
-
-private:
-    bool Stopped() const { return Env.Stop && Env.Stop(); }
-
-    void Nap(Clock::duration length) const {
-        const auto until = Clock::now() + length;
-        while (!Stopped() && Clock::now() < until) {
-            std::this_thread::sleep_for(std::min<Clock::duration>(StopCheck, until - Clock::now()));
-        }
-    }
-
-    TResolved Resolve(const std::string& position) const {
-        if (position.rfind(UsbSerialPrefix, 0) != 0) {
-            return {Console::PortOpenProblem(position) == 1 ? std::string() : position, {}};
-        }
-        const auto ports =
-            PortsWithSerialNumber(position.substr(UsbSerialPrefix.size()), Env.Places);
-        if (ports.size() > 1) {
-            return {{}, "two ports have this serial number"};
-        }
-        return {ports.empty() ? std::string() : ports.front(), {}};
-    }
-
-    std::string UsbSerialNumberOf(const std::string& port) const {
-        try {
-            const std::string identity = Console::PortIdentity(port);
-            for (const auto& p : DescribeSerialPorts(Env.Places, CurrentPortUser())) {
-                if (Console::PortIdentity(Console::OpenableName(p.Name, p.DevicePath)) ==
-                    identity) {
-                    return p.SerialNumber;
-                }
-            }
-        } catch (const EComPort&) {
-            // No list of ports: the record goes without the number.
-        }
-        return {};
-    }
-
-    void RunPosition(std::size_t index) {
-        const std::string& position = Options.Ports[index];
-        TPositionMachine machine;
-        TStationProbe probe(Options.BaudIndex);
-        std::string port, note;
-        // Reports each change of state, and a new reason to wait once.  A unit's result
-        // stays on its line until the unit has gone.
-        const auto apply = [&](TPositionEvent event, const std::string& why = {}) {
-            const bool changed = machine.On(event);
-            if (machine.State() == TPositionState::Present) {
-                if (changed) {
-                    Reporter.State(index, machine.State(), port, note);
-                }
-            } else if (changed || why != note) {
-                note = why;
-                Reporter.State(index, machine.State(), port, note);
-            }
-        };
-
-        Reporter.State(index, machine.State(), port, note);
-        while (!Stopped()) {
-            if (!probe.IsOpen()) {
-                const TResolved found = Resolve(position);
-                if (!found.Problem.empty()) {
-                    apply(TPositionEvent::PortUnusable, found.Problem);
-                    Nap(WaitInterval);
-                    continue;
-                }
-                if (found.Port.empty()) {
-                    port.clear();
-                    apply(TPositionEvent::PortMissing);
-                    Nap(WaitInterval);
-                    continue;
-                }
-                port = found.Port;
-                try {
-                    probe.Open(port);
-                } catch (const std::exception& e) {
-                    apply(TPositionEvent::PortUnusable, e.what());
-                    Nap(WaitInterval);
-                    continue;
-                }
-                apply(TPositionEvent::PortOpened);
-            }
-
-            const auto began = Clock::now();
-            bool answered = false;
-            try {
-                answered = probe.Probe();
-            } catch (const std::exception&) {
-                probe.Close();
-                apply(TPositionEvent::PortLost);
-                Nap(WaitInterval);
-                continue;
-            }
-            if (!answered) {
-                apply(TPositionEvent::Unanswered);
-                Nap(ProbeInterval - (Clock::now() - began));
-                continue;
-            }
-            if (machine.State() != TPositionState::Probing) {
-                apply(TPositionEvent::Answered); // the recorded unit is still there
-                Nap(ProbeInterval - (Clock::now() - began));
-                continue;
-            }
-            if (Stopped()) {
-                break; // a unit that answers as the station stops is left as it is
-            }
-            probe.Close(); // the flash opens the port itself, as a plain write does
-            apply(TPositionEvent::Answered);
-            note = FlashUnit(index, position, port);
-            apply(TPositionEvent::UnitRecorded);
-        }
-        probe.Close();
-    }
-
-    // Runs the whole flash on `port` and records it; returns what the position's line
-    // says until the unit has gone.
-    std::string FlashUnit(std::size_t index, const std::string& position, const std::string& port) {
-        TUnitRecord record;
-        record.Time = IsoTimeNow();
-        record.Position = position;
-        record.Firmware = Firmware;
-
-        TPortJob job;
-        job.Port = port;
-        job.BaudIndex = Options.BaudIndex;
-        job.Prepared = &Prepared;
-        job.Interrupted = [this] { return Stopped(); };
-        job.Progress = [this, index](const TPortProgress& p) { Reporter.Progress(index, p); };
-        // Read while the unit is there: a unit pulled in the write takes its port along.
-        record.UsbSerialNumber = UsbSerialNumberOf(port);
-        // The device a link leads to (a by-path link names a socket, not the adapter in it).
-        const std::string device =
-            position.rfind(UsbSerialPrefix, 0) == 0 ? port : Console::PortIdentity(port);
-        record.Result = RunPort(job);
-        record.Result.Port = device;
-
-        TPortResult& r = record.Result;
-        const long block = Firmware.VersionBlockAddress;
-        if (r.Outcome != "flashed" && r.InBootloader && block >= 0 && r.Last.Bytes >= block + 10) {
-            r.Messages.push_back(
-                "The write passed the firmware's version block (0x" + Hex(block) +
-                "): the unit may already report version " + Firmware.Version +
-                " with its last blocks still erased, and the version gate would then refuse it "
-                "as already written.  Rewrite it with: tarvex6-flash --force PORT");
-        }
-        if (r.InBootloader && r.Outcome != "flashed") {
-            r.Messages.push_back(std::string("The unit stays ") + ConnectAgain + ".");
-        }
-
-        std::string error;
-        {
-            const std::lock_guard guard(Lock);
-            if (Log && !Log->Append(record, error)) {
-                r.Messages.push_back("NOT RECORDED: " + error);
-            }
-            if (r.Outcome == "flashed") {
-                ++Counts.Flashed;
-            } else if (r.Outcome == "refused") {
-                ++Counts.Refused;
-            } else {
-                ++Counts.Failed;
-            }
-            Code = std::max(Code, StationCode(r));
-            Reporter.Unit(index, record, Counts);
-        }
-        if (Env.Sound) {
-            Env.Sound(StationCode(r) == exOk ? 64 : 16);
-        }
-        std::string note = ResultText(r);
-        if (r.InBootloader && r.Outcome != "flashed") {
-            return note + "; " + ConnectAgain;
-        }
-        return note + "; disconnect it and connect the next unit";
-    }
-
-    static std::string Hex(long value) {
-        char text[24];
-        std::snprintf(text, sizeof text, "%04lX", value);
-        return text;
-    }
-
-    const TCliOptions& Options;
-    const TStationEnv& Env;
-    const TProgramState& Prepared;
-    TRecordLog* Log;
-    const TFirmwareFacts Firmware;
-    TStationReporter Reporter;
-    std::mutex Lock;
-    TStationCounts Counts;
-    int Code = exOk;
-};
-
-// Positions given twice (also two names of one device), usb-serial: numbers with no or two
-// ports: why the station refuses to start, or empty.
-std::string PositionProblem(const TCliOptions& o, const TPortPlaces& places) {
-    std::map<std::string, std::string> seen;
-    for (const auto& position : o.Ports) {
-        std::string identity;
-        if (position.rfind(UsbSerialPrefix, 0) == 0) {
-            const std::string number = position.substr(UsbSerialPrefix.size());
-            if (number.empty()) {
-                return "position " + position + " names no serial number";
-            }
-            const auto ports = PortsWithSerialNumber(number, places);
-            if (ports.empty()) {
-                return "position " + position + ": no port has the USB serial number " + number;
-            }
-            if (ports.size() > 1) {
-                return "position " + position + ": " + std::to_string(ports.size()) +
-                       " ports have the USB serial number " + number + " (" + ports[0] + ", " +
-                       ports[1] + "); name the position by its port instead";
-            }
-            identity = Console::PortIdentity(ports.front());
-        } else {
-            identity = Console::PortIdentity(position);
-        }
-        const auto [it, fresh] = seen.emplace(identity, position);
-        if (!fresh) {
-            return it->second == position
-                       ? "position " + position + " given twice"
-                       : "position " + position + " given twice (it is " + it->second + ")";
-        }
-    }
-    return {};
-}
-
-} // namespace
 
 TStationEnv DefaultStationEnv(bool quiet) {
     TStationEnv env;
@@ -315,29 +17,8 @@ TStationEnv DefaultStationEnv(bool quiet) {
     return env;
 }
 
-std::vector<std::string> PortsWithSerialNumber(const std::string& number,
-                                               const TPortPlaces& places) {
-    std::vector<std::string> ports, identities;
-    try {
-        for (const auto& p : DescribeSerialPorts(places, CurrentPortUser())) {
-            if (p.SerialNumber != number) {
-                continue;
-            }
-            const std::string name = Console::OpenableName(p.Name, p.DevicePath);
-            const std::string identity = Console::PortIdentity(name);
-            if (std::find(identities.begin(), identities.end(), identity) == identities.end()) {
-                identities.push_back(identity);
-                ports.push_back(name);
-            }
-        }
-    } catch (const EComPort&) {
-        // No list of ports now: no port has the number.
-    }
-    return ports;
-}
-
 int RunStationCommand(const TCliOptions& o, TReportForm form, const TStationEnv& env) {
-    if (const std::string why = PositionProblem(o, env.Places); !why.empty()) {
+    if (const std::string why = PositionProblem(o.Ports, env.Places); !why.empty()) {
         TReporter::Error(form, why, exUsage, env.Out, env.Err);
         return exUsage;
     }
@@ -356,6 +37,31 @@ int RunStationCommand(const TCliOptions& o, TReportForm form, const TStationEnv&
         return exHexRefused;
     }
     Console::InstallInterruptHandler();
-    TStation station(o, env, prepared, log.get(), form);
-    return station.Run();
+
+    TStationSetup setup;
+    setup.Positions = o.Ports;
+    setup.BaudIndex = o.BaudIndex;
+    setup.Places = env.Places;
+    setup.Firmware = FirmwareFactsOf(prepared.FlashImage.substr(0, 2 * 65536));
+    setup.Log = log.get();
+    TStationServices services;
+    services.Stop = env.Stop;
+    services.Sound = env.Sound;
+    services.MakePort = env.MakePort;
+    // The same whole run as `tarvex6-flash PORT`.
+    services.RunUnit = [&](const std::string& port,
+                           const std::function<void(const TPortProgress&)>& progress) {
+        TPortJob job;
+        job.Port = port;
+        job.BaudIndex = o.BaudIndex;
+        job.Prepared = &prepared;
+        job.Interrupted = env.Stop;
+        job.Progress = progress;
+        return RunPort(job);
+    };
+    TStationReporter reporter(form, o.Ports, env.Out);
+    TStationCounts counts;
+    const int code = RunStation(setup, services, reporter, counts);
+    reporter.Close(counts, code);
+    return code;
 }

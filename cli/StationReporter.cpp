@@ -24,7 +24,12 @@ std::string StateText(TPositionState state, const std::string& port, const std::
         text = "done";
         break;
     }
-    return note.empty() ? text : state == TPositionState::Present ? note : text + ": " + note;
+    // One row a position: a note's own line breaks are shown as " / ".
+    std::string line;
+    for (const auto& part : MessageLines(note)) {
+        line += (line.empty() ? "" : " / ") + part;
+    }
+    return line.empty() ? text : state == TPositionState::Present ? line : text + ": " + line;
 }
 
 } // namespace
@@ -87,8 +92,8 @@ void TStationReporter::PrintAbove(const std::vector<std::string>& lines) {
     std::fflush(Out);
 }
 
-void TStationReporter::State(std::size_t index, TPositionState state, const std::string& port,
-                             const std::string& note) {
+void TStationReporter::PositionChanged(std::size_t index, TPositionState state,
+                                       const std::string& port, const std::string& note) {
     const std::lock_guard guard(Lock);
     Lines[index] = Name(index) + "  " + StateText(state, port, note);
     PlainMarks[index].clear();
@@ -137,8 +142,8 @@ void TStationReporter::Progress(std::size_t index, const TPortProgress& p) {
     }
 }
 
-void TStationReporter::Unit(std::size_t index, const TUnitRecord& record,
-                            const TStationCounts& counts) {
+void TStationReporter::UnitRecorded(std::size_t index, const TUnitRecord& record,
+                                    const TStationCounts& counts) {
     const std::lock_guard guard(Lock);
     Lines.back() = CountsText(counts);
     if (Form == TReportForm::Json) {

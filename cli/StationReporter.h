@@ -10,25 +10,18 @@
 #include <vector>
 
 #include "Reporter.h"
-#include "StationPosition.h"
-#include "UnitRecord.h"
+#include "StationCore.h"
 
-struct TStationCounts {
-    int Flashed = 0;
-    int Refused = 0; // by the version gate
-    int Failed = 0;  // every other end
-};
-
-class TStationReporter {
+class TStationReporter final : public TStationObserver {
 public:
     TStationReporter(TReportForm form, std::vector<std::string> positions, std::FILE* out = stdout);
 
-    // A position's new state; `port` is what it resolved to (may be empty), `note` why it
-    // waits or what became of its last unit.
-    void State(std::size_t index, TPositionState state, const std::string& port,
-               const std::string& note);
-    void Progress(std::size_t index, const TPortProgress& progress);
-    void Unit(std::size_t index, const TUnitRecord& record, const TStationCounts& counts);
+    // A note is one row on the terminal: its own line breaks are shown as " / ".
+    void PositionChanged(std::size_t index, TPositionState state, const std::string& port,
+                         const std::string& note) override;
+    void Progress(std::size_t index, const TPortProgress& progress) override;
+    void UnitRecorded(std::size_t index, const TUnitRecord& record,
+                      const TStationCounts& counts) override;
     // At the end: the counts and the exit code.
     void Close(const TStationCounts& counts, int exitCode);
 

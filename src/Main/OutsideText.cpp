@@ -149,22 +149,3 @@ std::string JsonString(std::string_view text) {
     out += '"';
     return out;
 }
-
-std::string CsvField(std::string_view text) {
-    std::string field = ShownText(text);
-    if (!text.empty() &&
-        std::string_view("=+-@\t\r'").find(text.front()) != std::string_view::npos) {
-        field.insert(field.begin(), '\'');
-    }
-    if (field.find_first_of(",\"") == std::string::npos) {
-        return field;
-    }
-    std::string quoted = "\"";
-    for (const char c : field) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
-}

@@ -22,9 +22,3 @@ std::string ShownText(std::string_view text, TLineBreaks breaks = TLineBreaks::E
 // bidirectional characters escaped, a byte that is not UTF-8 as U+FFFD, so the line always
 // parses and shows nothing raw.
 std::string JsonString(std::string_view text);
-
-// `text` as one field of a CSV row: shown as ShownText shows it, quoted when it holds a
-// comma or a quote, and, when it begins with '=', '+', '-', '@', a tab, a CR or '\'', led by
-// one '\'' so that a spreadsheet takes it as text and not as a formula.  A reader who drops a
-// leading '\'' gets the shown text back.
-std::string CsvField(std::string_view text);

@@ -98,6 +98,10 @@ void TCliProcess::Interrupt() {
     kill(Pid, SIGINT);
 }
 
+void TCliProcess::Signal(int signal) {
+    kill(Pid, signal);
+}
+
 void TCliProcess::Kill() {
     kill(Pid, SIGKILL);
 }

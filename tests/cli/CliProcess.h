@@ -33,6 +33,8 @@ public:
     std::optional<std::string> NextLine(std::chrono::milliseconds limit);
     // Ctrl+C.
     void Interrupt();
+    // Any other signal (SIGTERM, SIGHUP).
+    void Signal(int signal);
     // As a power cut or the task manager ends it: at once, with no chance to tidy up.
     void Kill();
     // The command's process, e.g. to read its CPU time.

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cctype>
@@ -727,7 +730,7 @@ TEST(Station, AUnitAtTheVersionGivesOneRefusedRecordHoweverLongItStays) {
     ASSERT_EQ(csv.rfind("\xEF\xBB\xBFtime,position,port,usb_serial_number,", 0), 0u) << csv;
     const auto rows = Lines(csv, "\r\n");
     ASSERT_EQ(rows.size(), 2u) << csv;
-    EXPECT_TRUE(Contains(rows[1], ",241004,241004,")) << rows[1];
+    EXPECT_TRUE(Contains(rows[1], ",\"=\"\"241004\"\"\",\"=\"\"241004\"\"\",")) << rows[1];
     EXPECT_TRUE(Contains(rows[1], ",refused,4,")) << rows[1];
     EXPECT_TRUE(Contains(rows[1], "Дана версія вже записана в прилад!")) << rows[1];
 }
@@ -791,6 +794,131 @@ TEST(Station, APulledUnitGivesAFailedRecordAndAKillLeavesOnlyWholeRecords) {
     ASSERT_EQ(rows.size(), 2u) << csv;
     EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
     EXPECT_TRUE(Contains(rows[1], ",serial-error,6,")) << rows[1];
+}
+
+TEST(Station, AUnitSwappedInAtOnceIsANewUnitAndASlowOneStaysOneUnit) {
+    TTempDir dir;
+    const std::string position = dir.Path + "/bench-1", log = dir.Path + "/units.jsonl";
+    TCliProcess station({"--station", "--quiet", "--json", "--log", log, position});
+    ASSERT_TRUE(NextEvent(station, IsState("waiting")));
+    {
+        // Pulled in its identification; the next unit is there as soon as it has gone.
+        TSimProcess pulled({"--link", position, "--geometry", "1,16,8", "--unplug-after", "9"});
+        ASSERT_TRUE(pulled.WaitForExit(60s));
+    }
+    // Slow: every answer comes 400 ms late, and it stays connected.
+    TSimProcess slow({"--link", position, "--geometry", "1,16,8", "--reply-delay-ms", "400"});
+    const auto first = NextEvent(station, IsEvent("unit"));
+    ASSERT_TRUE(first);
+    EXPECT_NE((*first)["outcome"].String, "flashed");
+    const auto second = NextEvent(station, IsEvent("unit"));
+    ASSERT_TRUE(second);
+    EXPECT_EQ((*second)["port"].String, slow.PtyPath());
+    // Probed every second for many seconds, and never taken for gone or for a new unit.
+    EXPECT_FALSE(NextEvent(station, IsEvent("unit"), 12s));
+    slow.Stop();
+    station.Interrupt();
+    const TCliRun run = station.Wait(60s);
+    EXPECT_EQ(JsonLines(ReadText(log)).size(), 2u);
+    EXPECT_EQ(run.ExitCode, 6) << run.Err;     // the pulled unit's serial error
+    EXPECT_LE(slow.SummaryCount("resets"), 2); // one run's restart at most: never run twice
+}
+
+TEST(Station, TwoPositionsThatLeadToOneDeviceNeverShareItsUnit) {
+    TTempDir dir;
+    const std::string first = dir.Path + "/bench-1", second = dir.Path + "/bench-2";
+    const std::string log = dir.Path + "/units.jsonl";
+    TCliProcess station({"--station", "--quiet", "--json", "--log", log, first, second});
+    ASSERT_TRUE(NextEvent(station, IsState("waiting")));
+    // Both names come to lead to one adapter while the station runs.
+    TSimProcess unit({"--link", first, "--geometry", "1,64,4", "--version", "241004"});
+    std::filesystem::create_symlink(unit.PtyPath(), second);
+    const auto held = NextEvent(station, [](const TJson& e) {
+        return e["event"].String == "position" &&
+               e["note"].String.find("the unit is at position ") != std::string::npos;
+    });
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(NextEvent(station, IsEvent("unit")));
+    EXPECT_FALSE(NextEvent(station, IsEvent("unit"), 5s));
+    unit.Stop();
+    station.Interrupt();
+    const TCliRun run = station.Wait(60s);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_FALSE(Contains(run.Out, "Порт зайнятий")) << run.Out;
+    const auto records = JsonLines(ReadText(log));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["outcome"].String, "refused");
+    EXPECT_EQ(unit.SummaryCount("resets"), 2); // one unit, one run
+}
+
+TEST(Station, SigtermAndSighupStopAWriteAsCtrlCDoesWithItsRecord) {
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        TTempDir dir;
+        const std::string position = dir.Path + "/bench-1", log = dir.Path + "/units.csv";
+        TCliProcess station({"--station", "--quiet", "--json", "--log", log, position});
+        TSimProcess unit({"--link", position, "--geometry", "1,16,8", "--write-ms", "200"});
+        ASSERT_TRUE(NextEvent(station, [](const TJson& e) {
+            return e["event"].String == "progress" && e["unit"].Int() >= 1;
+        }));
+        station.Signal(signal);
+        const auto record = NextEvent(station, IsEvent("unit"));
+        ASSERT_TRUE(record);
+        EXPECT_EQ((*record)["outcome"].String, "aborted");
+        const TCliRun run = station.Wait(60s);
+        EXPECT_EQ(run.ExitCode, 7) << run.Err;
+        const auto events = JsonLines(run.Out);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back()["event"].String, "counts");
+        const auto rows = Lines(ReadText(log), "\r\n");
+        ASSERT_EQ(rows.size(), 2u); // the header and the record
+        EXPECT_TRUE(Contains(rows[1], ",aborted,7,")) << rows[1];
+    }
+}
+
+TEST(Station, AClosedOutputDoesNotEndTheStation) {
+    TTempDir dir;
+    const std::string position = dir.Path + "/bench-1", log = dir.Path + "/units.jsonl";
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        const std::string program = CliBinaryPath();
+        ::execl(program.c_str(), program.c_str(), "--station", "--quiet", "--json", "--log",
+                log.c_str(), position.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Nobody reads: every line the station prints meets a closed pipe.
+    ::close(out[0]);
+    ::close(out[1]);
+    {
+        TSimProcess unit({"--link", position, "--geometry", "1,64,4", "--exit-after-reset"});
+        ASSERT_TRUE(unit.WaitForExit(60s));
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto records = JsonLines(ReadText(log));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["outcome"].String, "flashed");
+}
+
+TEST(Station, APositionThatIsNoSerialDeviceIsRefusedAtStart) {
+    TTempDir dir;
+    std::ofstream(dir.Path + "/file", std::ios::binary) << "x";
+    for (const std::string& position : {dir.Path, dir.Path + "/file", std::string("/dev/null")}) {
+        SCOPED_TRACE(position);
+        const TCliRun run = RunCli({"--station", "--quiet", position}, 60s);
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_TRUE(Contains(run.Err, "not a serial device")) << run.Err;
+        EXPECT_FALSE(Contains(run.Err + run.Out, "SetupComm")) << run.Err;
+    }
 }
 
 TEST(Station, ABusyPortIsReportedOnceAndTakenWhenItIsFree) {

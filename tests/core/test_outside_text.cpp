@@ -55,27 +55,4 @@ TEST(OutsideText, AMessageKeepsItsOwnLineBreaksOnly) {
               "Визначино:\r\n\\x1b[2J\\u202e\nB\rC\\x09");
 }
 
-TEST(OutsideText, CsvFieldsAreDataNeverFormulas) {
-    const struct {
-        std::string Text;
-        std::string Field;
-    } cases[] = {
-        {"241004", "241004"},
-        {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
-        {"+1+1", "'+1+1"},
-        {"-2+3", "'-2+3"},
-        {"@SUM(A1)", "'@SUM(A1)"},
-        {"\t=1", "'\\x09=1"},
-        {"\r=1", "'\\x0d=1"},
-        {"'quoted", "''quoted"}, // so that dropping one leading ' always gives the text back
-        {"a=b", "a=b"},
-        {"a,b", "\"a,b\""},
-        {"\x1b]0;PWNED\x07", "\\x1b]0;PWNED\\x07"},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(CsvField(c.Text), c.Field) << c.Text;
-    }
-}
-
 } // namespace

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -301,6 +302,56 @@ TEST(Wine, FlashCommandWritesTheBuiltInFirmware) {
     EXPECT_TRUE(flash == BuiltinImageBytes(65536)) << "flash differs";
 
     ReportWriteTime("tarvex6-flash.exe under Wine", seconds, sim);
+}
+
+// The station on a COM port under Wine: a unit pulled in its write, then the next unit on the
+// same port.  The pulled unit's port could not be closed in order; the position must still
+// open the port anew for the next unit, flash it and record both.
+TEST(Wine, AStationPositionRecoversFromAPulledUnit) {
+    char pattern[] = "/tmp/tarvex-wine-station-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    const std::string log = dir + "/units.jsonl";
+    TSimProcess pulled(SimOptions({"--geometry", "1,16,8", "--unplug-after", "30"}));
+    TRun station;
+    std::thread runner([&] {
+        station = RunWindows({WinProgram("cli/tarvex6-flash.exe"), "--station", "--quiet", "--json",
+                              "--log", "Z:" + log, PortName},
+                             std::chrono::seconds(400));
+    });
+    const auto lines = [&] {
+        std::ifstream in(log);
+        std::vector<std::string> found;
+        for (std::string line; std::getline(in, line);) {
+            found.push_back(line);
+        }
+        return found;
+    };
+    // Each unit's record comes after the unit has gone (the pulled one) or restarted.
+    const auto waitForRecords = [&](std::size_t n) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(150);
+        while (lines().size() < n && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return lines().size() >= n;
+    };
+    const bool pulledGone = pulled.WaitForExit(std::chrono::seconds(150));
+    const bool firstRecorded = pulledGone && waitForRecords(1);
+    TSimProcess next(SimOptions({"--geometry", "1,16,8", "--exit-after-reset"}));
+    const bool nextDone = firstRecorded && next.WaitForExit(std::chrono::seconds(150));
+    const bool secondRecorded = nextDone && waitForRecords(2);
+    RunWindows({"taskkill", "/F", "/IM", "tarvex6-flash.exe"}, std::chrono::seconds(60));
+    runner.join();
+    const auto records = lines();
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(pulledGone);
+    ASSERT_TRUE(firstRecorded) << station.Output;
+    ASSERT_TRUE(nextDone) << station.Output;
+    ASSERT_TRUE(secondRecorded) << station.Output;
+    ASSERT_EQ(records.size(), 2u) << station.Output;
+    EXPECT_NE(records[0].find("\"outcome\":\"serial-error\""), std::string::npos) << records[0];
+    EXPECT_NE(records[1].find("\"outcome\":\"flashed\""), std::string::npos) << records[1];
+    EXPECT_GE(next.SummaryCount("resets"), 1);
+    EXPECT_TRUE(next.Flash() == BuiltinImageBytes(128)) << "flash differs";
 }
 
 TEST(Wine, WindowWritesTheBuiltInFirmware) {

@@ -5,6 +5,7 @@ bool TPositionMachine::On(TPositionEvent event) {
     switch (event) {
     case TPositionEvent::PortMissing:
     case TPositionEvent::PortLost:
+    case TPositionEvent::DeviceChanged:
         // Gone with its port (a port that fails while open has lost its device): whoever is
         // connected next is a new unit, also when its port comes back under the same name.
         if (State_ != TPositionState::Writing) {
@@ -27,22 +28,25 @@ bool TPositionMachine::On(TPositionEvent event) {
         if (State_ == TPositionState::Probing) {
             State_ = TPositionState::Writing;
         }
-        Misses = 0;
+        Silences = 0;
         break;
-    case TPositionEvent::Unanswered:
-        if (State_ == TPositionState::Present && ++Misses >= DepartureMisses) {
+    case TPositionEvent::Heard:
+        Silences = 0;
+        break;
+    case TPositionEvent::Silent:
+        if (State_ == TPositionState::Present && ++Silences >= DepartureSilences) {
             State_ = TPositionState::Probing;
         }
         break;
     case TPositionEvent::UnitRecorded:
         if (State_ == TPositionState::Writing) {
             State_ = TPositionState::Present;
-            Misses = 0;
+            Silences = 0;
         }
         break;
     }
     if (State_ != TPositionState::Present) {
-        Misses = 0;
+        Silences = 0;
     }
     return State_ != before;
 }
