@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "ProcText.h"
@@ -112,12 +113,15 @@ std::vector<TLockFile> LockFiles(const TPortPlaces& places, const std::string& d
         names.push_back(Basename(real));
     }
     std::vector<TLockFile> found;
+    // /var/lock is mostly a link to /run/lock: each file once, under its first name.
+    std::set<std::pair<dev_t, ino_t>> seen;
     for (const std::string& dir : places.LockDirs) {
         for (const std::string& name : names) {
             TLockFile lock;
             lock.File = dir + "/LCK.." + name;
             struct stat st {};
-            if (::lstat(lock.File.c_str(), &st) != 0) {
+            if (::lstat(lock.File.c_str(), &st) != 0 ||
+                !seen.emplace(st.st_dev, st.st_ino).second) {
                 continue;
             }
             const auto content = ReadPlantedFile(lock.File, LockFileLimit);

@@ -356,6 +356,9 @@ TEST_F(PortTree, PlantedLockFilesHoldNothingAndAreNamedStale) {
          TWhy::NoPid, 0},
     };
     fs::create_directories(lock.parent_path());
+    // The second lock folder a link to the first, as /var/lock is: each lock named once.
+    fs::create_directories(fs::path(Places.LockDirs.at(1)).parent_path());
+    fs::create_directory_symlink(lock.parent_path(), Places.LockDirs.at(1));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         fs::remove_all(lock);
