@@ -11,6 +11,7 @@
 #include "Console.h"
 #include "FlashImage.h"
 #include "Options.h"
+#include "OutsideText.h"
 #include "PortListing.h"
 #include "PortRun.h"
 #include "Reporter.h"
@@ -129,7 +130,7 @@ int RunFlashCommand(const std::vector<std::string>& args) {
     const TCliParse parsed = ParseCliOptions(args);
     if (!parsed.Ok) {
         std::fprintf(stderr, "tarvex6-flash: %s\n(see tarvex6-flash --help)\n",
-                     parsed.Error.c_str());
+                     ShownText(parsed.Error).c_str());
         return exUsage;
     }
     const TCliOptions& o = parsed.Options;

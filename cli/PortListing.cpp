@@ -8,6 +8,7 @@
 #include "ComMessages.h"
 #include "Json.h"
 #include "Options.h"
+#include "OutsideText.h"
 #include "PortInfo.h"
 #include "PortListing.h"
 #include "Reporter.h"
@@ -66,6 +67,10 @@ int RunPortList(bool json) {
             for (const TPortHolder& h : p.Holders) {
                 pids.push_back(h.Pid);
             }
+            std::vector<std::string> stale;
+            for (const TStaleLock& lock : p.StaleLocks) {
+                stale.push_back(StaleLockText(lock));
+            }
             TJsonObject o;
             o.Add("event", "port")
                 .Add("port", p.Name)
@@ -88,45 +93,54 @@ int RunPortList(bool json) {
                 .Add("latency_advice", LatencyAdvice(p))
                 .Add("held_by", p.Holders.empty() ? std::string() : HoldersText(p.Holders))
                 .Add("holder_pids", pids)
+                .Add("stale_locks", stale)
                 .Add("modem_manager_probes", p.ModemManagerProbes)
                 .Add("brltty_rules", p.BrlttyRules)
                 .Add("service_advice", ServiceAdvice(p));
             std::printf("%s\n", o.Text().c_str());
             continue;
         }
+        // The facts are the machine's and the devices' words: names of processes, USB
+        // strings, the kernel's log.
+        const auto line = [](const std::string& text) {
+            std::printf("    %s\n", ShownText(text).c_str());
+        };
         const std::string summary = PortSummary(p, EnglishPortLabels);
-        std::printf("%s  %s\n", p.Name.c_str(), p.DevicePath.c_str());
+        std::printf("%s  %s\n", ShownText(p.Name).c_str(), ShownText(p.DevicePath).c_str());
         if (!summary.empty()) {
-            std::printf("    %s\n", summary.c_str());
+            line(summary);
         }
         for (const auto& id : p.ById) {
-            std::printf("    %s/%s\n", TPortPlaces{}.ById.c_str(), id.c_str());
+            line(TPortPlaces{}.ById + "/" + id);
         }
         // Mode and group where the system has them (not on Windows).
         const std::string rights =
             p.Mode.empty() && p.Group.empty() ? std::string() : " (" + p.Mode + " " + p.Group + ")";
         if (p.Access == TPortAccess::Allowed) {
-            std::printf("    may be opened%s\n", rights.c_str());
+            line("may be opened" + rights);
         } else {
             // The reason and the fix are the program's own Ukrainian texts, each on a line of
             // its own.
-            std::printf("    cannot be opened%s:\n", rights.c_str());
+            line("cannot be opened" + rights + ":");
             if (!reason.empty()) {
-                std::printf("    %s\n", reason.c_str());
+                line(reason);
             }
             if (!fix.empty()) {
-                std::printf("    %s\n", fix.c_str());
+                line(fix);
             }
         }
         if (!p.Holders.empty()) {
-            std::printf("    %s\n", HoldersText(p.Holders).c_str());
+            line(HoldersText(p.Holders));
+        }
+        for (const TStaleLock& lock : p.StaleLocks) {
+            line(StaleLockText(lock));
         }
         const std::string latency = LatencyAdvice(p);
         if (!latency.empty()) {
-            std::printf("    %s\n", latency.c_str());
+            line(latency);
         }
         for (const std::string& advice : ServiceAdvice(p)) {
-            std::printf("    %s\n", advice.c_str());
+            line(advice);
         }
     }
     if (ports.empty() && !json) {

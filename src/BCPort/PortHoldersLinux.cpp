@@ -13,9 +13,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
+
+#include "ProcText.h"
 
 namespace {
 
@@ -29,11 +31,24 @@ std::string Basename(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+// The most read of a lock file: an HDB lock is eleven bytes, the old binary form four.
+constexpr std::size_t LockFileLimit = 64;
+// A /proc/<pid>/stat or status text is well under a page or two.
+constexpr std::size_t ProcEntryLimit = 16384;
+// A sysfs attribute is at most a page.
+constexpr std::size_t AttributeLimit = 4096;
+// /proc/locks with thousands of locks, udev's database entry of a device, a rules file.
+constexpr std::size_t ListLimit = 1 << 20;
+
+// The lines of a text, the last one without its line end included.
+std::vector<std::string_view> Lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        lines.push_back(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return lines;
 }
 
 bool AllDigits(const std::string& text) {
@@ -57,39 +72,71 @@ TPortHolder DescribeProcess(const TPortPlaces& places, std::int64_t pid) {
     holder.Pid = pid;
     const std::string folder = places.Proc + "/" + std::to_string(pid);
     holder.Program = FirstLine(folder + "/comm");
-    std::ifstream status(folder + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.compare(0, 4, "Uid:") == 0) {
-            std::istringstream fields(line.substr(4));
-            std::uint64_t uid = 0;
-            if (fields >> uid) {
-                holder.User = UserName(static_cast<uid_t>(uid));
-            }
-            break;
-        }
+    if (const auto uid = StatusUid(
+            ReadPlantedFile(folder + "/status", ProcEntryLimit).value_or(std::string()))) {
+        holder.User = UserName(static_cast<uid_t>(*uid));
     }
     return holder;
 }
 
-bool ProcessAlive(const TPortPlaces& places, std::int64_t pid) {
+// Why the process `pid` cannot hold a port; none when it can.  Where /proc gives no stat
+// line (a made-up tree), a process whose folder is there is taken as alive.
+std::optional<TStaleLock::TWhy> NoHolder(const TPortPlaces& places, std::int64_t pid) {
+    const std::string folder = places.Proc + "/" + std::to_string(pid);
     struct stat st {};
-    return pid > 0 && ::stat((places.Proc + "/" + std::to_string(pid)).c_str(), &st) == 0;
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return TStaleLock::TWhy::NoProcess;
+    }
+    const auto line = ReadPlantedFile(folder + "/stat", ProcEntryLimit);
+    const auto facts = line ? ParseProcStat(*line) : std::nullopt;
+    if (facts && IsKernelThread(*facts)) {
+        return TStaleLock::TWhy::KernelThread;
+    }
+    if (facts && HasEnded(*facts)) {
+        return TStaleLock::TWhy::EndedProcess;
+    }
+    return std::nullopt;
 }
 
-// The process id in a UUCP lock file: ten digits in text (HDB), or a binary int (the old
-// form); 0 when there is none.
-std::int64_t LockFilePid(const std::string& content) {
-    std::istringstream text(content);
-    std::int64_t pid = 0;
-    if (text >> pid && pid > 0) {
-        return pid;
+// A lock file named after the device and what it says: a live holder's id, or why it holds
+// nothing.
+struct TLockFile {
+    std::string File;
+    std::int64_t Pid = 0;
+    std::optional<TStaleLock::TWhy> Stale;
+};
+
+std::vector<TLockFile> LockFiles(const TPortPlaces& places, const std::string& devicePath) {
+    std::vector<std::string> names{Basename(devicePath)};
+    const std::string real = RealPath(devicePath);
+    if (!real.empty() && Basename(real) != names.front()) {
+        names.push_back(Basename(real));
     }
-    if (content.size() == sizeof(int)) {
-        int binary = 0;
-        std::copy(content.begin(), content.end(), reinterpret_cast<char*>(&binary));
-        return binary > 0 ? binary : 0;
+    std::vector<TLockFile> found;
+    // /var/lock is mostly a link to /run/lock: each file once, under its first name.
+    std::set<std::pair<dev_t, ino_t>> seen;
+    for (const std::string& dir : places.LockDirs) {
+        for (const std::string& name : names) {
+            TLockFile lock;
+            lock.File = dir + "/LCK.." + name;
+            struct stat st {};
+            if (::lstat(lock.File.c_str(), &st) != 0 ||
+                !seen.emplace(st.st_dev, st.st_ino).second) {
+                continue;
+            }
+            const auto content = ReadPlantedFile(lock.File, LockFileLimit);
+            if (!content) {
+                lock.Stale =
+                    S_ISREG(st.st_mode) ? TStaleLock::TWhy::Unreadable : TStaleLock::TWhy::NotAFile;
+            } else if ((lock.Pid = LockFilePid(*content)) == 0) {
+                lock.Stale = TStaleLock::TWhy::NoPid;
+            } else {
+                lock.Stale = NoHolder(places, lock.Pid);
+            }
+            found.push_back(std::move(lock));
+        }
     }
-    return 0;
+    return found;
 }
 
 // What one search has found so far, by process id.
@@ -113,18 +160,10 @@ void AddHolder(TFound& found, std::int64_t pid, const std::string& lockFile = {}
 }
 
 // Owners of live lock files named after the device, by its own name or its link's.
-void FindLockFiles(TFound& found, const std::string& devicePath, const std::string& real) {
-    std::vector<std::string> names{Basename(devicePath)};
-    if (!real.empty() && Basename(real) != names.front()) {
-        names.push_back(Basename(real));
-    }
-    for (const std::string& dir : found.Places.LockDirs) {
-        for (const std::string& name : names) {
-            const std::string file = dir + "/LCK.." + name;
-            const std::int64_t pid = LockFilePid(ReadAll(file));
-            if (ProcessAlive(found.Places, pid)) {
-                AddHolder(found, pid, file);
-            }
+void FindLockFiles(TFound& found, const std::string& devicePath) {
+    for (const TLockFile& lock : LockFiles(found.Places, devicePath)) {
+        if (!lock.Stale) {
+            AddHolder(found, lock.Pid, lock.File);
         }
     }
 }
@@ -136,22 +175,13 @@ void FindKernelLocks(TFound& found, const std::string& devicePath) {
     if (::stat(devicePath.c_str(), &st) != 0) {
         return;
     }
-    std::ifstream locks(found.Places.Proc + "/locks");
-    for (std::string line; std::getline(locks, line);) {
-        if (line.find("->") != std::string::npos) {
-            continue; // a waiter, not a holder
-        }
-        std::istringstream fields(line);
-        std::string id, type, mode, access, file;
-        std::int64_t pid = 0;
-        if (!(fields >> id >> type >> mode >> access >> pid >> file)) {
-            continue;
-        }
-        unsigned major = 0, minor = 0;
-        unsigned long long inode = 0;
-        if (std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 &&
-            major == ::major(st.st_dev) && minor == ::minor(st.st_dev) && inode == st.st_ino) {
-            AddHolder(found, pid);
+    const std::string locks =
+        ReadPlantedFile(found.Places.Proc + "/locks", ListLimit).value_or(std::string());
+    for (const std::string_view line : Lines(locks)) {
+        const auto lock = ParseProcLocksLine(line);
+        if (lock && lock->Major == ::major(st.st_dev) && lock->Minor == ::minor(st.st_dev) &&
+            lock->Inode == st.st_ino) {
+            AddHolder(found, lock->Pid);
         }
     }
 }
@@ -239,12 +269,44 @@ std::string RealPath(const std::string& path) {
     return result;
 }
 
-std::string FirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    if (!std::getline(in, line)) {
-        return {};
+std::optional<std::string> ReadPlantedFile(const std::string& path, std::size_t limit,
+                                           bool followLink) {
+    // Looked at by name first, so a device or a FIFO is not even opened; the descriptor is
+    // looked at again, for a file replaced in between.
+    struct stat named {};
+    if ((followLink ? ::stat(path.c_str(), &named) : ::lstat(path.c_str(), &named)) != 0 ||
+        !S_ISREG(named.st_mode)) {
+        return std::nullopt;
     }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                            (followLink ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat st {};
+    std::optional<std::string> content;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        content.emplace();
+        char buffer[4096];
+        while (content->size() < limit) {
+            const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - content->size()));
+            if (n > 0) {
+                content->append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0) {
+                break;
+            } else if (errno != EINTR) {
+                content.reset();
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return content;
+}
+
+std::string FirstLine(const std::string& path) {
+    const std::string text = ReadPlantedFile(path, AttributeLimit).value_or(std::string());
+    std::string line = text.substr(0, text.find('\n'));
     while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) {
         line.pop_back();
     }
@@ -255,7 +317,7 @@ std::vector<TPortHolder> FindPortHolders(const std::string& devicePath, TPortHol
                                          const TPortPlaces& places, std::int64_t ignorePid) {
     TFound found{places, ignorePid < 0 ? std::int64_t{::getpid()} : ignorePid, {}};
     const std::string real = RealPath(devicePath);
-    FindLockFiles(found, devicePath, real);
+    FindLockFiles(found, devicePath);
     FindKernelLocks(found, devicePath);
     if (scan == TPortHoldScan::Everything && !real.empty()) {
         FindOpeners(found, real);
@@ -266,6 +328,16 @@ std::vector<TPortHolder> FindPortHolders(const std::string& devicePath, TPortHol
         holders.push_back(std::move(entry.second));
     }
     return holders;
+}
+
+std::vector<TStaleLock> FindStaleLocks(const std::string& devicePath, const TPortPlaces& places) {
+    std::vector<TStaleLock> stale;
+    for (const TLockFile& lock : LockFiles(places, devicePath)) {
+        if (lock.Stale) {
+            stale.push_back({lock.File, lock.Pid, *lock.Stale});
+        }
+    }
+    return stale;
 }
 
 bool IsPseudoTerminalDevice(const std::string& devicePath) {
@@ -295,8 +367,9 @@ bool ModemManagerRuns(const TPortPlaces& places) {
 }
 
 bool ModemManagerIgnores(const TPortPlaces& places, const std::string& majorMinor) {
-    std::ifstream data(places.UdevData + "/c" + majorMinor);
-    for (std::string line; std::getline(data, line);) {
+    const std::string data =
+        ReadPlantedFile(places.UdevData + "/c" + majorMinor, ListLimit).value_or(std::string());
+    for (const std::string_view line : Lines(data)) {
         if (line == "E:ID_MM_DEVICE_IGNORE=1") {
             return true;
         }
@@ -326,9 +399,11 @@ std::string BrlttyRulesFor(const TPortPlaces& places, const std::string& vendor,
         if (name.find("brltty") == std::string::npos) {
             continue;
         }
-        std::ifstream rules(path); // a rule masked by a link to /dev/null reads empty
-        for (std::string line; std::getline(rules, line);) {
-            if (RuleClaims(line, vendor, product)) {
+        // Links are followed (packages link rules files); a rule masked by a link to
+        // /dev/null is no regular file and reads empty.
+        const std::string rules = ReadPlantedFile(path, ListLimit, true).value_or(std::string());
+        for (const std::string_view line : Lines(rules)) {
+            if (RuleClaims(std::string(line), vendor, product)) {
                 return path;
             }
         }

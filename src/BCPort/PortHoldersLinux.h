@@ -3,7 +3,9 @@
 // TPortPlaces so that a made-up tree can stand in for the machine.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +14,15 @@
 // The path with every link resolved; empty when it does not resolve.
 std::string RealPath(const std::string& path);
 
+// Up to `limit` bytes of a file that others may have made or replaced (a lock file, an entry
+// of /proc, /sys or /run): opened without blocking and, unless `followLink`, without
+// following a link in its last part; none when it is not a regular file or cannot be read.
+// A FIFO, a device or a link planted in its place is never opened for reading.
+std::optional<std::string> ReadPlantedFile(const std::string& path, std::size_t limit,
+                                           bool followLink = false);
+
 // The first line of a file (a sysfs attribute, a /proc entry), without trailing blanks; empty
-// when unreadable.
+// when unreadable.  Read as ReadPlantedFile reads, at most a page.
 std::string FirstLine(const std::string& path);
 
 enum class TPortHoldScan {
@@ -26,6 +35,10 @@ enum class TPortHoldScan {
 // left out.
 std::vector<TPortHolder> FindPortHolders(const std::string& devicePath, TPortHoldScan scan,
                                          const TPortPlaces& places, std::int64_t ignorePid = -1);
+
+// The UUCP lock files named after the device that hold nothing, in the order of the lock
+// folders.
+std::vector<TStaleLock> FindStaleLocks(const std::string& devicePath, const TPortPlaces& places);
 
 // Whether `devicePath` is a pseudo-terminal's slave side (or a link to one).
 bool IsPseudoTerminalDevice(const std::string& devicePath);

@@ -104,6 +104,32 @@ std::string HoldersText(const std::vector<TPortHolder>& holders) {
     return text;
 }
 
+std::string StaleLockText(const TStaleLock& lock) {
+    const std::string process = "процес " + std::to_string(lock.Pid);
+    std::string why;
+    switch (lock.Why) {
+    case TStaleLock::TWhy::NoPid:
+        why = "у ньому немає номера процесу";
+        break;
+    case TStaleLock::TWhy::NotAFile:
+        why = "це не звичайний файл";
+        break;
+    case TStaleLock::TWhy::Unreadable:
+        why = "його не можна прочитати";
+        break;
+    case TStaleLock::TWhy::NoProcess:
+        why = process + " не існує";
+        break;
+    case TStaleLock::TWhy::KernelThread:
+        why = process + " - потік ядра";
+        break;
+    case TStaleLock::TWhy::EndedProcess:
+        why = process + " завершився";
+        break;
+    }
+    return "Застарілий файл блокування " + lock.File + ": " + why + "; порт він не тримає";
+}
+
 std::string ModemManagerIgnoreRule(const TSerialPortInfo& info) {
     return "ACTION==\"add|change\", ATTRS{idVendor}==\"" + info.VendorId +
            "\", ATTRS{idProduct}==\"" + info.ProductId + "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"";

@@ -15,6 +15,22 @@ struct TPortHolder {
     std::string LockFile; // the UUCP lock file that names it, when that is how it holds
 };
 
+// A UUCP lock file named after a port that holds nothing: its process is gone or was never
+// one that could hold a port.  Nothing is ever written or removed in the lock folders.
+struct TStaleLock {
+    enum class TWhy {
+        NoPid,        // the file names no process id
+        NotAFile,     // a link, a FIFO, a device or a folder, not a regular file
+        Unreadable,   // a regular file this user may not read
+        NoProcess,    // no process has the id
+        KernelThread, // the id is a kernel thread's
+        EndedProcess, // the process has ended (a zombie)
+    };
+    std::string File;
+    std::int64_t Pid = 0; // 0 when the file names none
+    TWhy Why = TWhy::NoPid;
+};
+
 // Whether the user may open a port's device, and if not, why.
 enum class TPortAccess {
     Allowed,           // reading and writing are allowed
@@ -53,6 +69,8 @@ struct TSerialPortInfo {
     // Other processes holding the port now (Linux).  A pseudo-terminal's maker holds it
     // as a matter of course, so for a pseudo-terminal only locks and lock files count.
     std::vector<TPortHolder> Holders;
+    // Lock files named after the port that hold it not (Linux, where processes are looked at).
+    std::vector<TStaleLock> StaleLocks;
     // ModemManager runs and has not been told to leave this USB port alone: it opens new
     // ports and sends modem commands into them for some seconds.
     bool ModemManagerProbes = false;
@@ -144,6 +162,10 @@ std::string LatencyAdvice(const TSerialPortInfo& info);
 // In Ukrainian, one line: who holds the port, e.g. "Порт тримає: minicom (процес 1234,
 // користувач ivan)"; with no holder known, that a process this user cannot see holds it.
 std::string HoldersText(const std::vector<TPortHolder>& holders);
+
+// In Ukrainian, one line: that a lock file holds nothing and why, e.g. "Застарілий файл
+// блокування /run/lock/LCK..ttyS0: процес 2 - потік ядра; порт він не тримає".
+std::string StaleLockText(const TStaleLock& lock);
 
 // In Ukrainian: the services that take USB serial adapters (ModemManager, brltty) and how to
 // stop them, one paragraph each; empty when none does.

@@ -259,6 +259,7 @@ TSerialPortInfo DescribeSerialPort(const std::string& name, const TPortPlaces& p
                                    info.Driver == "pseudo-terminal" ? TPortHoldScan::Locks
                                                                     : TPortHoldScan::Everything,
                                    places);
+    info.StaleLocks = FindStaleLocks(info.DevicePath, places);
     return info;
 }
 

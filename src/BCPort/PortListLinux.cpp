@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <locale>
 
 #include "ComMessages.h"
+#include "PortHoldersLinux.h"
 #include "PortList.h"
 
 namespace {
@@ -34,9 +34,7 @@ bool FolderNames(const std::string& folder, std::vector<std::string>& names) {
 // serial8250 registers a fixed number of ttyS slots whether or not a UART answers; the
 // empty ones report port type 0 (unknown).
 bool IsEmptyUartSlot(const std::string& entry) {
-    std::ifstream in(entry + "/type");
-    long type = -1;
-    return in >> type && type == 0;
+    return FirstLine(entry + "/type") == "0";
 }
 
 bool HasDevice(const std::string& entry) {

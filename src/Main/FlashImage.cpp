@@ -1,10 +1,6 @@
 #include "FlashImage.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 
@@ -226,11 +222,6 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-[[noreturn]] void RaiseFileError(const std::string& path, int error) {
-    throw std::runtime_error("Cannot open file \"" + path + "\". " +
-                             (error != 0 ? std::strerror(error) : "The file cannot be read"));
-}
-
 } // namespace
 
 std::string NoDataMessage(std::string_view fileName) {
@@ -332,49 +323,6 @@ bool PrepareFlashImage(TWindowHost& host, TProgramState& state) {
     host.MainGauge().SetProgress(0);
     host.SetControlEnabled(TCommandControl::ButtonWrite, true);
     host.MessageBeep(mbInformation);
-    return true;
-}
-
-bool ReadHexFile(const std::string& path, std::string& content) {
-    const std::filesystem::path fsPath(
-        std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
-    std::error_code ec;
-    const auto status = std::filesystem::status(fsPath, ec);
-    if (!ec && std::filesystem::is_directory(status)) {
-        RaiseFileError(path, EISDIR);
-    }
-    if (!ec && std::filesystem::is_regular_file(status)) {
-        const auto size = std::filesystem::file_size(fsPath, ec);
-        if (!ec && size > LargestHexFile) {
-            return false;
-        }
-    }
-    errno = 0;
-    std::ifstream in(fsPath, std::ios::binary);
-    if (!in) {
-        RaiseFileError(path, errno);
-    }
-    // Read in pieces up to the limit, so a device or a pipe that never ends cannot take
-    // all memory.
-    std::string data;
-    constexpr std::size_t Piece = 1 << 20;
-    while (true) {
-        const std::size_t old = data.size();
-        data.resize(old + Piece);
-        errno = 0;
-        in.read(data.data() + old, static_cast<std::streamsize>(Piece));
-        data.resize(old + static_cast<std::size_t>(in.gcount()));
-        if (in.bad()) {
-            RaiseFileError(path, errno);
-        }
-        if (data.size() > LargestHexFile) {
-            return false;
-        }
-        if (in.eof()) {
-            break;
-        }
-    }
-    content = std::move(data);
     return true;
 }
 

@@ -15,9 +15,11 @@
 inline constexpr std::size_t FlashImageChars = 40'000'000;
 inline constexpr std::int64_t FlashImageBytes = FlashImageChars / 2;
 
-// A file larger than this is refused before it is read into TextTerminal: the biggest
-// image a HEX text can describe is 20 MB, and its text would be under 60 MB.
-inline constexpr std::uintmax_t LargestHexFile = 256u * 1024 * 1024;
+// A file larger than this is refused from its size, before it is read into TextTerminal, and
+// no read goes past it.  A HEX text of this size places about 1.4 MB, over twenty times the
+// instrument's 64 KiB of flash; and a text this large that is refused (by its size, its
+// lines or its records) costs under 64 MB, its line index included.
+inline constexpr std::uintmax_t LargestHexFile = 4u * 1024 * 1024;
 
 inline constexpr std::string_view ReadyStatus = "Мікропрограма готова до запису";
 inline constexpr std::string_view OpenFilter = "Файли: I8HEX, I16HEX, I32HEX|*.hex";
@@ -29,7 +31,7 @@ inline constexpr std::string_view OutOfImagePrefix =
     "Адреса поза межами образу у строці мікропрограми: ";
 inline constexpr std::string_view ShortRecordPrefix = "Неповний запис у строці мікропрограми: ";
 inline constexpr std::string_view TooLargePrefix =
-    "Файл завеликий для мікропрограми (понад 256 МБ): ";
+    "Файл завеликий для мікропрограми (понад 4 МБ): ";
 
 // A text that places no data before its end: an empty or comment-only file, an S-record
 // file, a binary, records without data.  Followed by ": " and the file's name when known.
@@ -58,6 +60,8 @@ bool PrepareFlashImage(TWindowHost& host, TProgramState& state);
 // while a preparation or a write is running.
 void ButtonOpenHexClick(TWindowHost& host, TProgramState& state);
 
-// The whole file as bytes.  Raises std::runtime_error naming the file and the system's
-// reason when it cannot be opened or read; returns no value beyond LargestHexFile bytes.
+// The whole file as bytes.  Only a regular file is read: a device, a FIFO, a socket or a
+// folder is refused at once, without blocking and without reading, by std::runtime_error
+// naming the file and what it is; so is a file that cannot be opened or read, with the
+// system's reason.  False, with nothing read, for a file larger than LargestHexFile.
 bool ReadHexFile(const std::string& path, std::string& content);

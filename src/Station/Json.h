@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "OutsideText.h" // JsonString
+
 class TJsonObject {
 public:
     TJsonObject& Add(std::string_view key, std::string_view value);
@@ -30,7 +32,3 @@ private:
     void Key(std::string_view key);
     std::string Body;
 };
-
-// `text` as a JSON string with its quotes.  The text is UTF-8; control characters are
-// escaped, and a byte that is not valid UTF-8 becomes U+FFFD so the line always parses.
-std::string JsonString(std::string_view text);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "OutsideText.h"
+
 namespace {
 
 std::string Format(const char* format, double a) {
@@ -61,7 +63,7 @@ std::string ResultText(const TPortResult& r) {
     if (r.InBootloader && r.Outcome != "flashed") {
         line += "; the instrument stays in its bootloader";
     }
-    return line;
+    return ShownText(line); // the bootloader version is the unit's
 }
 
 TJsonObject ProgressObject(const TPortProgress& p, std::string_view whereKey,
@@ -123,8 +125,9 @@ std::vector<std::string> MessageLines(const std::string& message) {
     const auto flush = [&] {
         const std::size_t first = line.find_first_not_of(' ');
         const std::size_t last = line.find_last_not_of(' ');
-        lines.push_back(first == std::string::npos ? std::string()
-                                                   : line.substr(first, last - first + 1));
+        lines.push_back(first == std::string::npos
+                            ? std::string()
+                            : ShownText(std::string_view(line).substr(first, last - first + 1)));
         line.clear();
     };
     for (std::size_t i = 0; i < message.size(); ++i) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "HexSum.h"
+#include "OutsideText.h"
 #include "ResultText.h"
 #include "Sha256.h"
 #include "SystemFacts.h"
@@ -68,15 +69,17 @@ std::string Quoted(std::string_view text, char separator) {
     return quoted + "\"";
 }
 
-// A field that a spreadsheet keeps as the text it is.
+// A field that a spreadsheet keeps as the text it is, its control and bidirectional
+// characters shown as escapes (ShownText).
 std::string CsvField(const std::string& text, char separator) {
+    const std::string shown = ShownText(text);
     if (!text.empty() && std::string_view("=+-@'\t\r").find(text.front()) != std::string::npos) {
-        return Quoted("'" + text, separator); // would be a formula, or loses its first mark
+        return Quoted("'" + shown, separator); // would be a formula, or loses its first mark
     }
-    if (LooksLikeNumber(text)) {
-        return Quoted("=\"" + text + "\"", separator);
+    if (LooksLikeNumber(shown)) {
+        return Quoted("=\"" + shown + "\"", separator);
     }
-    return Quoted(text, separator);
+    return Quoted(shown, separator);
 }
 
 // The fields of one CSV line (without its end); quoted fields unquoted.

@@ -1,10 +1,12 @@
 // Who holds a port: a child process of the test holds a pseudo-terminal the way a terminal
 // program or a second flasher would, and the component must name it or step aside.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "BCPort.h"
 #include "ComLowLatency.h"
@@ -99,6 +101,22 @@ TEST_F(HeldPty, ALiveLockFileRefusesWithItsOwnerAndNothingIsSent) {
     // A lock whose process has ended is stale and keeps nobody out.
     std::ofstream(lock) << "  999999999\n";
     EXPECT_TRUE(Port->Open());
+}
+
+// Lock files planted as traps: a FIFO without a writer, a link to an endless device.  The
+// port opens at once, as for any stale lock.
+TEST_F(HeldPty, LockFilesPlantedAsTrapsNeitherHangNorRefuse) {
+    const fs::path lock = LockDir / ("LCK.." + Basename(Pty.SlavePath));
+    const std::function<void()> traps[] = {
+        [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0644), 0); },
+        [&] { fs::create_symlink("/dev/zero", lock); },
+    };
+    for (const auto& plant : traps) {
+        fs::remove(lock);
+        plant();
+        EXPECT_TRUE(Port->Open());
+        EXPECT_TRUE(Port->Close());
+    }
 }
 
 TEST_F(HeldPty, AnotherFlashersLockNamesThatFlasher) {

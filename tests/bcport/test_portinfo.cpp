@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <tuple>
 
 #include "PortHoldersLinux.h"
@@ -318,6 +322,120 @@ TEST_F(PortTree, LockFilesInBothFormsAndStaleOnes) {
             EXPECT_EQ(holders[0].LockFile, lock.string());
         }
     }
+}
+
+// Lock files anyone may plant in /run/lock: read without following a link or blocking,
+// a few bytes at most, and only a live user process is a holder.  Each case leaves the
+// port unheld and the lock named stale, with the reason.
+TEST_F(PortTree, PlantedLockFilesHoldNothingAndAreNamedStale) {
+    FakeProcess(Places, 4321, "cu", 1);
+    FakeProcess(Places, 2, "kthreadd", 0);
+    std::ofstream(fs::path(Places.Proc) / "2/stat") << "2 (kthreadd) S 0 0 0 0 -1 2129984 0 0\n";
+    FakeProcess(Places, 3000, "gone", 1);
+    std::ofstream(fs::path(Places.Proc) / "3000/stat") << "3000 (gone) Z 1 1 1 0 -1 4227332 0\n";
+    const fs::path lock = fs::path(Places.LockDirs.at(0)) / "LCK..ttyUSB0";
+    const fs::path live = Root / "live-lock";
+    std::ofstream(live) << "      4321\n";
+    using TWhy = TStaleLock::TWhy;
+    const struct Case {
+        const char* Name;
+        std::function<void()> Plant;
+        TWhy Why;
+        std::int64_t Pid;
+    } cases[] = {
+        {"FIFO", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0644), 0); }, TWhy::NotAFile, 0},
+        {"link to /dev/zero", [&] { fs::create_symlink("/dev/zero", lock); }, TWhy::NotAFile, 0},
+        {"link to a live lock", [&] { fs::create_symlink(live, lock); }, TWhy::NotAFile, 0},
+        {"folder", [&] { fs::create_directory(lock); }, TWhy::NotAFile, 0},
+        {"kernel thread", [&] { std::ofstream(lock) << "         2\n"; }, TWhy::KernelThread, 2},
+        {"zombie", [&] { std::ofstream(lock) << "      3000\n"; }, TWhy::EndedProcess, 3000},
+        {"no process", [&] { std::ofstream(lock) << "      4322\n"; }, TWhy::NoProcess, 4322},
+        {"no number", [&] { std::ofstream(lock) << "\x1b[2J"; }, TWhy::NoPid, 0},
+        // A live process's id after a megabyte of blanks lies past what is read.
+        {"padded", [&] { std::ofstream(lock) << std::string(1 << 20, ' ') << "4321\n"; },
+         TWhy::NoPid, 0},
+    };
+    fs::create_directories(lock.parent_path());
+    // The second lock folder a link to the first, as /var/lock is: each lock named once.
+    fs::create_directories(fs::path(Places.LockDirs.at(1)).parent_path());
+    fs::create_directory_symlink(lock.parent_path(), Places.LockDirs.at(1));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(lock);
+        c.Plant();
+        const TSerialPortInfo info = Describe("ttyUSB0", User({}, {}));
+        EXPECT_TRUE(info.Holders.empty());
+        ASSERT_EQ(info.StaleLocks.size(), 1U);
+        EXPECT_EQ(info.StaleLocks[0].File, lock.string());
+        EXPECT_EQ(info.StaleLocks[0].Why, c.Why);
+        EXPECT_EQ(info.StaleLocks[0].Pid, c.Pid);
+    }
+    // The live lock itself, and what the texts say.
+    fs::remove_all(lock);
+    fs::copy_file(live, lock);
+    const TSerialPortInfo held = Describe("ttyUSB0", User({}, {}));
+    ASSERT_EQ(held.Holders.size(), 1U);
+    EXPECT_TRUE(held.StaleLocks.empty());
+    EXPECT_EQ(StaleLockText({"/run/lock/LCK..ttyS0", 2, TWhy::KernelThread}),
+              "Застарілий файл блокування /run/lock/LCK..ttyS0: процес 2 - потік ядра; порт він "
+              "не тримає");
+}
+
+// A process that has ended but was not yet reaped, as the real /proc shows it.
+TEST(PortHolderLocks, AZombieNamedByALockFileHoldsNothing) {
+    PtyPair pty;
+    char pattern[] = "/tmp/bcport-zombie-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    TPortPlaces places;
+    places.LockDirs = {dir.string()};
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(0);
+    }
+    siginfo_t info{};
+    // Waits for the end without reaping: the child stays a zombie.
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+    const std::string name = pty.SlavePath.substr(pty.SlavePath.rfind('/') + 1);
+    std::ofstream(dir / ("LCK.." + name)) << "  " << child << "\n";
+    EXPECT_TRUE(FindPortHolders(pty.SlavePath, TPortHoldScan::Locks, places).empty());
+    const auto stale = FindStaleLocks(pty.SlavePath, places);
+    ASSERT_EQ(stale.size(), 1U);
+    EXPECT_EQ(stale[0].Why, TStaleLock::TWhy::EndedProcess);
+    ::waitpid(child, nullptr, 0);
+    fs::remove_all(dir);
+}
+
+// Files of /proc, /sys and /run are read only when regular, and never past the bound.
+TEST(PlantedFiles, OnlyRegularFilesAreReadAndNeverPastTheBound) {
+    char pattern[] = "/tmp/bcport-planted-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    std::ofstream(dir / "small") << "188:0\n";
+    std::ofstream(dir / "big") << std::string(100000, 'x');
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    fs::create_symlink(dir / "small", dir / "link");
+    fs::create_symlink("/dev/zero", dir / "zero");
+    fs::create_directory(dir / "folder");
+    const struct Case {
+        const char* Name;
+        bool FollowLink;
+        std::optional<std::string> Content;
+    } cases[] = {
+        {"small", false, "188:0\n"},     {"big", false, std::string(64, 'x')},
+        {"fifo", false, std::nullopt},   {"link", false, std::nullopt},
+        {"link", true, "188:0\n"},       {"zero", true, std::nullopt},
+        {"folder", false, std::nullopt}, {"missing", false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(ReadPlantedFile((dir / c.Name).string(), 64, c.FollowLink), c.Content);
+    }
+    EXPECT_EQ(FirstLine((dir / "small").string()), "188:0");
+    EXPECT_EQ(FirstLine((dir / "fifo").string()), "");
+    EXPECT_EQ(FirstLine((dir / "big").string()).size(), 4096U);
+    fs::remove_all(dir);
 }
 
 TEST_F(PortTree, ModemManagerIsReportedUnlessTheAdapterIsIgnored) {

@@ -2,6 +2,7 @@
 // and the instrument simulator, judged by what the simulator received and recorded.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -348,6 +349,53 @@ TEST(FlashCommand, IdentifyShowsWhatTheBootloaderReports) {
     EXPECT_EQ(std::count(frames.begin(), frames.end(), "g0202;"), static_cast<long>(frames.size()));
 }
 
+// A unit whose description clears the screen and retitles the terminal: the technician sees
+// the sequence as text, and a JSON reader gets the unit's exact words, escaped.
+TEST(FlashCommand, AUnitsDescriptionIsShownNeverObeyed) {
+    const std::string words = "\x1b[2J\x1b]0;PWNED\x07\x7f";
+    TSimProcess sim({"--describe", "\\x1b[2J\\x1b]0;PWNED\\x07\\x7f"});
+    const TCliRun plain = RunCli({"--identify", sim.PtyPath()});
+    EXPECT_EQ(plain.ExitCode, 0) << plain.Err;
+    for (const std::string* out : {&plain.Out, &plain.Err}) {
+        EXPECT_EQ(out->find_first_of("\x1b\x07\x7f"), std::string::npos) << *out;
+    }
+    EXPECT_TRUE(Contains(plain.Out, sim.PtyPath() + ": \\x1b[2J\\x1b]0;PWNED\\x07\\x7f\n"))
+        << plain.Out;
+
+    const TCliRun json = RunCli({"--identify", "--json", sim.PtyPath()});
+    EXPECT_EQ(json.ExitCode, 0) << json.Err;
+    EXPECT_EQ(json.Out.find_first_of("\x1b\x07\x7f"), std::string::npos) << json.Out;
+    const auto events = JsonLines(json.Out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["installed_version"].String, words);
+}
+
+// Firmware "files" that are no files: refused at once with what they are, before any port is
+// touched and without reading a byte.
+TEST(FlashCommand, AFirmwareThatIsNoFileIsRefusedAtOnce) {
+    TTempDir dir;
+    const std::string fifo = dir.Path + "/fifo.hex";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    TSimProcess sim({});
+    const struct {
+        std::string Path;
+        const char* Says;
+    } cases[] = {
+        {fifo, "It is a pipe (FIFO), not a file"},
+        {"/dev/zero", "It is a device, not a file"},
+        {"/dev/urandom", "It is a device, not a file"},
+        {dir.Path, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        const TCliRun run = RunCli({"--hex", c.Path, sim.PtyPath()});
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_TRUE(Contains(run.Err, c.Says)) << run.Err;
+    }
+    sim.Stop();
+    EXPECT_TRUE(sim.Received().empty());
+}
+
 TEST(FlashCommand, ABusyPortSaysWhoHoldsItAndNothingIsSent) {
     TSimProcess sim({});
     const HolderChild flasher(sim.PtyPath(), "tv6-other", THold::Flock);
@@ -685,6 +733,25 @@ TEST(Station, AUnitAtTheVersionGivesOneRefusedRecordHoweverLongItStays) {
     EXPECT_TRUE(Contains(rows[1], ",\"=\"\"241004\"\"\",\"=\"\"241004\"\"\",")) << rows[1];
     EXPECT_TRUE(Contains(rows[1], ",refused,4,")) << rows[1];
     EXPECT_TRUE(Contains(rows[1], "Дана версія вже записана в прилад!")) << rows[1];
+}
+
+// A description that a spreadsheet would run as a formula lands in the CSV log as text.
+TEST(Station, AUnitsFormulaIsDataInTheCsvLog) {
+    TTempDir dir;
+    const std::string position = dir.Path + "/bench-1", log = dir.Path + "/units.csv";
+    TSimProcess unit({"--link", position, "--geometry", "1,64,16", "--describe",
+                      "=HYPERLINK(\"http://x\",\"y\")\\x1b[2J"});
+    TCliProcess station({"--station", "--quiet", "--json", "--log", log, position});
+    ASSERT_TRUE(NextEvent(station, IsEvent("unit")));
+    station.Interrupt();
+    station.Wait(60s);
+    const std::string csv = ReadText(log);
+    const auto rows = Lines(csv, "\r\n");
+    ASSERT_EQ(rows.size(), 2u) << csv;
+    EXPECT_EQ(rows[1].find('\x1b'), std::string::npos) << rows[1];
+    EXPECT_TRUE(Contains(rows[1], ",\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\\x1b[2J\","))
+        << rows[1];
+    EXPECT_FALSE(Contains(rows[1], ",=")) << rows[1];
 }
 
 TEST(Station, APulledUnitGivesAFailedRecordAndAKillLeavesOnlyWholeRecords) {

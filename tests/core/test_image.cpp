@@ -444,17 +444,18 @@ TEST(ButtonOpenHexClick, GarbageNeverEscapesTheImage) {
     }
 }
 
-TEST(ButtonOpenHexClick, HundredMegabyteFile) {
+TEST(ButtonOpenHexClick, TheLargestFileTaken) {
     TempDir dir;
-    // 100 MB of one record line with an odd number of digits: read whole, refused by parity.
+    // As large as a file may be, one record line with an odd number of digits: read whole,
+    // refused by parity.
     std::string content = ":";
-    content.append(99'999'999, '0');
+    content.append(LargestHexFile - 1, '0');
     TFakeHost host;
     TProgramState state;
     host.HexFileToChoose = dir.Write("big.hex", content);
     content.clear();
     ButtonOpenHexClick(host, state);
-    EXPECT_EQ(host.Terminal.Text().size(), 100'000'000u);
+    EXPECT_EQ(host.Terminal.Text().size(), LargestHexFile);
     ASSERT_EQ(host.Messages.size(), 1u);
     EXPECT_EQ(host.Messages[0].rfind(std::string(ParityPrefix) + "1! (:000", 0), 0u);
     EXPECT_LT(host.Messages[0].size(), 1200u);

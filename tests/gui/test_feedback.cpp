@@ -125,6 +125,24 @@ TEST(MessageBox, OnlyALineWiderThanTheScreenWraps) {
     EXPECT_LE(shown.Box->frameGeometry().width(), shown.ScreenWidth());
 }
 
+// A unit's description and a file's name reach the box as text: its own line breaks stay,
+// escape sequences and the right-to-left override show as escapes, markup as characters.
+TEST(MessageBox, OutsideTextIsShownNeverObeyed) {
+    const struct {
+        std::string Text;
+        std::string Shown;
+    } cases[] = {
+        {"Визначино:\r\n\x1b[2J\x1b]0;PWNED\x07", "Визначино:\n\\x1b[2J\\x1b]0;PWNED\\x07"},
+        {"firmware\xE2\x80\xAEtxt.hex", "firmware\\u202etxt.hex"},
+        {"<b>bold</b>\rnext", "<b>bold</b>\nnext"},
+    };
+    for (const auto& c : cases) {
+        const auto box = TFeedback::MessageBox(c.Text);
+        EXPECT_EQ(box->text().toStdString(), c.Shown);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    }
+}
+
 TEST(MessageBox, ErrorBoxHasErrorIconAndFullStop) {
     TFeedback::SetApplicationTitle("VORN Bootloader");
     const auto box = TFeedback::ErrorBox(ComMessageText(1));

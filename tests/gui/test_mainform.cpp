@@ -563,6 +563,22 @@ TEST_F(WindowTest, TextAreasFollowTheirModelAndDrawOnlyWhatIsInSight) {
     EXPECT_EQ(view.verticalScrollBar()->maximum(), 0);
 }
 
+// A unit's description in MemoAbout is drawn as its visible escapes would be: the same
+// pixels, so no control or right-to-left override reaches the painter.
+TEST_F(WindowTest, TextAreasDrawOutsideTextAsItsEscapes) {
+    Create({"ttyS0"});
+    const auto drawn = [](const std::string& text) {
+        TTextView view;
+        view.resize(305, 120);
+        view.Text().SetText(text);
+        return view.grab().toImage();
+    };
+    const std::string rlo = "\xE2\x80\xAE";
+    EXPECT_EQ(drawn("241003\r\nfw\x1b[2J\x07" + rlo + "exe.txt"),
+              drawn("241003\r\nfw\\x1b[2J\\x07\\u202eexe.txt"));
+    EXPECT_NE(drawn("fw\x1b[2J"), drawn("fw[2J")); // the escape is there to see
+}
+
 } // namespace
 
 // Every control of each window, drop-down lists included, in the windows' own font.

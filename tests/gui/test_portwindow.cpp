@@ -175,4 +175,31 @@ TEST_F(WindowTest, TheOverviewNamesWhoHoldsAPortAndTheServicesThatTakeAdapters) 
     }
 }
 
+// A USB adapter whose strings and a holder whose name carry escape sequences and a
+// right-to-left override, and a stale lock: all shown as text, never obeyed.
+TEST_F(WindowTest, TheOverviewShowsHostileNamesAsText) {
+    TSerialPortInfo hostile = FtdiAdapter();
+    hostile.Product = std::string("UART\x1b[2J\xE2\x80\xAE") + "evil";
+    hostile.Holders = {{1234, "mc\x1b]0;PWNED\x07", "ivan", ""}};
+    hostile.StaleLocks = {{"/run/lock/LCK..ttyUSB0", 2, TStaleLock::TWhy::KernelThread}};
+    PortFacts["ttyUSB0"] = hostile;
+    Create({"ttyUSB0"});
+    const QString tip = Form().cbPort->itemData(0, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(Has(tip, "FTDI UART\\x1b[2J\\u202eevil")) << tip.toStdString();
+    EXPECT_TRUE(Has(tip, "\n/dev/serial/by-id/")) << tip.toStdString(); // its own lines stay
+    Form().Label1Click();
+    TPortDiagnosis* overview = Form().PortDiagnosis;
+    ASSERT_NE(overview, nullptr);
+    const QTreeWidgetItem* row = overview->PortTable->topLevelItem(0);
+    EXPECT_EQ(row->text(TPortDiagnosis::ColUsb).toStdString(),
+              "FTDI UART\\x1b[2J\\u202eevil (USB 0403:6001)");
+    EXPECT_EQ(row->text(TPortDiagnosis::ColHeldBy).toStdString(), "mc\\x1b]0;PWNED\\x07 1234");
+    const std::string advice = overview->Advice->text().toStdString();
+    EXPECT_EQ(advice.find_first_of("\x1b\x07"), std::string::npos) << advice;
+    EXPECT_NE(advice.find("ttyUSB0: Застарілий файл блокування /run/lock/LCK..ttyUSB0: процес 2 "
+                          "- потік ядра; порт він не тримає"),
+              std::string::npos)
+        << advice;
+}
+
 } // namespace

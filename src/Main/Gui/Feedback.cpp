@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "OutsideText.h"
 #include "Sound.h"
 
 namespace {
@@ -190,8 +191,11 @@ std::unique_ptr<QMessageBox> MakeBox(const std::string& text, QMessageBox::Icon 
     box->setWindowTitle(QString::fromStdString(TFeedback::ApplicationTitle()));
     box->setIcon(icon);
     box->setTextFormat(Qt::PlainText);
-    // CR LF is one line break; a lone CR would otherwise show as a strange glyph.
-    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // A message may carry outside words (a unit's description, a file's name): its own line
+    // breaks stay, every other control character shows as an escape.  CR LF is one line
+    // break; a lone CR would otherwise show as a strange glyph.
+    const std::string safe = ShownText(text, TLineBreaks::Kept);
+    QString shown = QString::fromUtf8(safe.data(), static_cast<qsizetype>(safe.size()));
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     box->setText(shown);

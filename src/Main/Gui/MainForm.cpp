@@ -28,6 +28,7 @@
 #include "FormHelp.h"
 #include "Gauge.h"
 #include "KeyPreview.h"
+#include "OutsideText.h"
 #include "Pictures.h"
 #include "PortDiagnosis.h"
 #include "PortInfo.h"
@@ -95,6 +96,12 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Text that may hold outside words (a file's name, a device's USB strings) as the window
+// shows it: never obeyed.
+QString Shown(const std::string& text, TLineBreaks breaks = TLineBreaks::Escaped) {
+    return FromUtf8(ShownText(text, breaks));
 }
 
 // BComPort1's user-interface side: event deliveries come in as queued calls on the window's
@@ -402,7 +409,8 @@ void TMainForm::FillPortList(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) {
         cbPort->addItem(FromUtf8(port));
         cbPort->setItemData(cbPort->count() - 1,
-                            FromUtf8(PortToolTip(Seams.DescribePort(port), user)), Qt::ToolTipRole);
+                            Shown(PortToolTip(Seams.DescribePort(port), user), TLineBreaks::Kept),
+                            Qt::ToolTipRole);
     }
     cbPort->setCurrentIndex(cbPort->count() > 0 ? 0 : -1);
     QAbstractItemView* list = cbPort->view();
@@ -536,7 +544,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 // ---- TWindowHost ----
 
 void TMainForm::SetStatusText(const std::string& text) {
-    LabelNameOfHex->setText(FromUtf8(text));
+    LabelNameOfHex->setText(Shown(text));
     LabelNameOfHex->adjustSize();
 }
 

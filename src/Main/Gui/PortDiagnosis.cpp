@@ -13,11 +13,15 @@
 
 #include "ComMessages.h"
 #include "FormFont.h"
+#include "OutsideText.h"
 
 namespace {
 
+// Every text here holds the machine's and the devices' words (USB strings, names of
+// processes and groups, the kernel's log): shown, never obeyed.
 QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    const std::string shown = ShownText(text);
+    return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
 }
 
 QString DriverText(const TSerialPortInfo& info) {
@@ -161,6 +165,9 @@ void TPortDiagnosis::Refresh() {
         }
         for (const std::string& service : ServiceAdvice(port)) {
             advice << FromUtf8(port.Name + ": " + service);
+        }
+        for (const TStaleLock& lock : port.StaleLocks) {
+            advice << FromUtf8(port.Name + ": " + StaleLockText(lock));
         }
     }
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "OutsideText.h"
+
 namespace {
 // Lines longer than this are cut when painted; nobody reads a 100 MB line on screen.
 constexpr std::size_t MaxPaintedBytes = 4096;
@@ -69,7 +71,8 @@ void TTextView::paintEvent(QPaintEvent*) {
     const int x = Margin - horizontalScrollBar()->value();
     int widest = WidestSeen;
     for (std::size_t i = 0; i < count && first + i < Text_.LineCount(); ++i) {
-        const std::string_view line = Text_.Line(first + i).substr(0, MaxPaintedBytes);
+        // The lines are a unit's description, the log, a HEX file's text: shown, not obeyed.
+        const std::string line = ShownText(Text_.Line(first + i).substr(0, MaxPaintedBytes));
         const QString shown = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
         const int y = static_cast<int>(i) * lineHeight;
         painter.drawText(x, y + metrics.ascent(), shown);
