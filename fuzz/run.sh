@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Builds the HEX/image fuzzer with clang (once) and runs it for a bounded time.
-#   fuzz/run.sh [build-dir] [seconds]
+# Builds the fuzzers with clang (once) and runs one of them for a bounded time.
+#   fuzz/run.sh [build-dir] [seconds] [target]
+# The target is fuzz_hex_image (the default) or fuzz_replies; its seeds are fuzz/corpus (the
+# HEX texts) or fuzz/corpus-<target without fuzz_>.
 # Exits 77 (skipped) when clang or its fuzzer runtime is missing.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${1:-$here/../build/fuzz}"
 seconds="${2:-60}"
+target="${3:-fuzz_hex_image}"
+case "$target" in
+fuzz_hex_image) seeds="$here/corpus" max_len=2048 ;;
+fuzz_replies) seeds="$here/corpus-replies" max_len=4096 ;;
+*) echo "unknown fuzz target $target" >&2; exit 2 ;;
+esac
 mkdir -p "$build"
 build="$(cd "$build" && pwd)" # the run below changes into it
 
@@ -21,20 +29,20 @@ if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
         -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ||
         { echo "fuzzer configure failed: fuzzing skipped"; exit 77; }
 fi
-cmake --build "$build" --parallel 2
+cmake --build "$build" --parallel 2 --target "$target"
 
 # The seeds stay as they are; what the fuzzer finds goes to the build folder.
-mkdir -p "$build/corpus" "$build/artifacts"
+mkdir -p "$build/corpus/$target" "$build/artifacts/$target"
 cd "$build"
 set +e
-./fuzz_hex_image -max_total_time="$seconds" -max_len=2048 -timeout=30 -rss_limit_mb=4096 \
-    -print_final_stats=1 -artifact_prefix="$build/artifacts/" "$build/corpus" "$here/corpus" \
-    >"$build/last-run.log" 2>&1
+"./$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=30 -rss_limit_mb=4096 \
+    -print_final_stats=1 -artifact_prefix="$build/artifacts/$target/" "$build/corpus/$target" \
+    "$seeds" >"$build/last-run-$target.log" 2>&1
 status=$?
 set -e
 if [ "$status" -ne 0 ]; then
-    tail -n 60 "$build/last-run.log"
+    tail -n 60 "$build/last-run-$target.log"
 else
-    grep -E "^#[0-9]+ +(INITED|DONE)|^Done|stat::" "$build/last-run.log"
+    grep -E "^#[0-9]+ +(INITED|DONE)|^Done|stat::" "$build/last-run-$target.log"
 fi
 exit "$status"
