@@ -6,7 +6,8 @@ PACKAGES=(cmake ninja-build g++ ccache pkg-config python3
           qt6-base-dev libgl-dev libgtest-dev libgmock-dev
           libjpeg-dev zlib1g-dev libcanberra-dev libasound2-dev libfontconfig-dev
           srecord clang libclang-rt-14-dev xvfb xauth
-          dpkg-dev file lintian desktop-file-utils appstream)
+          dpkg-dev file lintian desktop-file-utils appstream
+          qemu-system-x86 linux-image-amd64 busybox-static) # the real-driver guest (tests/vm)
 
 "$(dirname "$0")/install-packages.sh" "${PACKAGES[@]}"
 
