@@ -28,10 +28,11 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// Small geometries keep each write a few seconds long under TCG; a unit cut off in its write
-// gets four times as much, so that it is surely cut in the middle.
-const char* const Geometry = "1,64,128";
-constexpr std::size_t GeometryBytes = 64 * 128;
+// Small geometries keep each write some seconds long under TCG, long enough to be looked at
+// while it runs; a unit cut off in its write gets twice as much, so that it is surely cut in
+// the middle.
+const char* const Geometry = "1,64,256";
+constexpr std::size_t GeometryBytes = 64 * 256;
 const char* const LongGeometry = "1,64,512";
 const char* const AdapterSerial = "TX6A0001";
 
@@ -111,21 +112,25 @@ TGuest::TResult InGuest(const std::string& command, std::chrono::seconds limit =
     return r;
 }
 
-// Waits until the guest's kernel has given the plugged adapter a tty.
-void WaitForAdapter() {
-    const auto r = InGuest("for i in $(seq 1200); do [ -n \"$(ls /sys/bus/usb-serial/devices)\" ] "
-                           "&& exit 0; usleep 100000; done; exit 1",
+// Waits until the guest's kernel has as many FT232 ttys as `count`: a plug or a pull has
+// reached the guest's driver.
+void WaitForAdapters(int count) {
+    const auto r = InGuest("for i in $(seq 1200); do [ $(ls /sys/bus/usb-serial/devices | wc -l) "
+                           "-eq " +
+                               std::to_string(count) + " ] && exit 0; usleep 100000; done; exit 1",
                            150s);
-    ASSERT_EQ(r.Status, 0) << "the FT232 did not come up: " << r.Output;
+    ASSERT_EQ(r.Status, 0) << "the FT232 did not come or go: " << r.Output;
 }
 
 void Plug(const std::string& chardev) {
-    Bench->Guest->Monitor("device_add usb-serial,id=ftdi,bus=xhci.0,chardev=" + chardev +
-                          ",serial=" + AdapterSerial);
+    const std::string answer = Bench->Guest->Monitor(
+        "device_add usb-serial,id=ftdi,bus=xhci.0,chardev=" + chardev + ",serial=" + AdapterSerial);
+    EXPECT_EQ(answer.find("rror"), std::string::npos) << answer;
 }
 
 void Unplug() {
-    Bench->Guest->Monitor("device_del ftdi");
+    const std::string answer = Bench->Guest->Monitor("device_del ftdi");
+    EXPECT_EQ(answer.find("rror"), std::string::npos) << answer;
 }
 
 class TVmEnvironment : public testing::Environment {
@@ -162,7 +167,7 @@ public:
                                                       "chardev=ftdi0,serial=" + AdapterSerial});
         const auto start = std::chrono::steady_clock::now();
         Bench->Guest = std::make_unique<TGuest>(Bench->Dir.string(), devices, 240s);
-        WaitForAdapter();
+        WaitForAdapters(1);
         Report("booted in " +
                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
                                   std::chrono::steady_clock::now() - start)
@@ -303,8 +308,9 @@ TEST(VmGuest, AWholeWriteThroughEachDriverWithLowLatencyDuringIt) {
 TEST(VmGuest, AStationReArmsWhenTheAdapterIsPluggedBackWithTheNextUnit) {
     const std::string current = "echo tty $(ls /sys/bus/usb-serial/devices)";
     Unplug();
+    WaitForAdapters(0);
     Plug("unit1");
-    WaitForAdapter();
+    WaitForAdapters(1);
     const auto station =
         InGuest(std::string("tarvex6-flash --station --json --quiet --log /tmp/units.jsonl "
                             "usb-serial:") +
