@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -95,6 +96,8 @@ TGuest::TGuest(const std::string& dir, const std::vector<std::string>& devices,
         throw std::runtime_error("fork failed");
     }
     if (Pid == 0) {
+        // QEMU ends with the test, even when the test is killed at its time limit.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(out[1], STDERR_FILENO);

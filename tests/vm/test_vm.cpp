@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 #include "BuiltinFirmware.h"
 #include "FlashImage.h"
@@ -166,7 +167,11 @@ public:
         devices.insert(devices.end(), {"-device", std::string("usb-serial,id=ftdi,bus=xhci.0,") +
                                                       "chardev=ftdi0,serial=" + AdapterSerial});
         const auto start = std::chrono::steady_clock::now();
-        Bench->Guest = std::make_unique<TGuest>(Bench->Dir.string(), devices, 240s);
+        try {
+            Bench->Guest = std::make_unique<TGuest>(Bench->Dir.string(), devices, 240s);
+        } catch (const std::exception& e) {
+            FAIL() << e.what(); // a fatal failure here runs no test
+        }
         WaitForAdapters(1);
         Report("booted in " +
                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
