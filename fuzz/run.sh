@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang (once) and runs one of them for a bounded time.
 #   fuzz/run.sh [build-dir] [seconds] [target]
-# The target is fuzz_hex_image (the default), fuzz_lock_file or fuzz_proc_lines; its seeds
-# are fuzz/corpus (the HEX texts) or fuzz/corpus-<target without fuzz_>.
+# The target is fuzz_hex_image (the default), fuzz_lock_file, fuzz_proc_lines or
+# fuzz_replies; its seeds are fuzz/corpus (the HEX texts) or fuzz/corpus-<target without fuzz_>.
 # Exits 77 (skipped) when clang or its fuzzer runtime is missing.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -13,6 +13,7 @@ case "$target" in
 fuzz_hex_image) seeds="$here/corpus" max_len=2048 ;;
 fuzz_lock_file) seeds="$here/corpus-lock-file" max_len=128 ;;
 fuzz_proc_lines) seeds="$here/corpus-proc-lines" max_len=8192 ;;
+fuzz_replies) seeds="$here/corpus-replies" max_len=4096 ;;
 *) echo "unknown fuzz target $target" >&2; exit 2 ;;
 esac
 mkdir -p "$build"

@@ -11,5 +11,7 @@ if ((${#missing[@]})); then
     [ "$(id -u)" -eq 0 ] || SUDO=sudo
     echo "Installing: ${missing[*]}"
     $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # sudo drops the environment: the kernel's initramfs switch is passed on by name.
+    $SUDO env DEBIAN_FRONTEND=noninteractive ${INITRD:+INITRD="$INITRD"} \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
