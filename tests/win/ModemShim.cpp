@@ -7,9 +7,13 @@
 // line state per process: DTR and RTS as the program last set them, and the input lines
 // from the file named by TARVEX_FAKE_MODEM_LINES (a decimal TIOCM_* bit set, read at every
 // request; CTS, DSR and carrier when the variable or the file is missing), so a test can
-// change an input line.  TIOCMIWAIT waits until one of the asked lines changes.  Every other
-// request, and every descriptor that is not a pty, goes to the real ioctl.
+// change an input line.  TIOCMIWAIT waits until one of the asked lines changes.  A pty slave
+// whose master has gone (a simulated unit that was pulled) fails them with EIO, as the
+// driver of a removed USB adapter does.  Every other request, and every descriptor that is
+// not a pty, goes to the real ioctl.
 #include <dlfcn.h>
+#include <errno.h>
+#include <poll.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -50,6 +54,12 @@ int InputLines(void) {
     return lines;
 }
 
+// The other end of a pty slave has closed: the unit behind it was pulled.
+bool HungUp(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
+}
+
 int WaitForChange(int mask) {
     const int before = InputLines() & mask;
     const timespec step = {0, 5000000};
@@ -80,6 +90,10 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
         return real(fd, request, arg);
     default:
         return real(fd, request, arg);
+    }
+    if (HungUp(fd)) {
+        errno = EIO;
+        return -1;
     }
     const int outputs = TIOCM_DTR | TIOCM_RTS;
     switch (request) {

@@ -304,14 +304,14 @@ TEST(Wine, FlashCommandWritesTheBuiltInFirmware) {
     ReportWriteTime("tarvex6-flash.exe under Wine", seconds, sim);
 }
 
-// The station on a COM port under Wine: a unit pulled in its write, then the next unit on the
-// same port.  The pulled unit's port could not be closed in order; the position must still
-// open the port anew for the next unit, flash it and record both.
-TEST(Wine, AStationPositionRecoversFromAPulledUnit) {
+// The station on a COM port under Wine, through pulls: a unit flashed and then pulled while
+// the position probes it (the probe's port cannot be closed in order), a unit pulled in the
+// middle of its write, and a third unit on the same COM port.  Each must be probed anew,
+// flashed or recorded as failed, once.
+TEST(Wine, AStationPositionRecoversFromPulledUnits) {
     char pattern[] = "/tmp/tarvex-wine-station-XXXXXX";
     const std::string dir = ::mkdtemp(pattern);
     const std::string log = dir + "/units.jsonl";
-    TSimProcess pulled(SimOptions({"--geometry", "1,16,8", "--unplug-after", "30"}));
     TRun station;
     std::thread runner([&] {
         station = RunWindows({WinProgram("cli/tarvex6-flash.exe"), "--station", "--quiet", "--json",
@@ -326,7 +326,7 @@ TEST(Wine, AStationPositionRecoversFromAPulledUnit) {
         }
         return found;
     };
-    // Each unit's record comes after the unit has gone (the pulled one) or restarted.
+    // A record follows its unit's restart, or the pull that ended its write.
     const auto waitForRecords = [&](std::size_t n) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(150);
         while (lines().size() < n && std::chrono::steady_clock::now() < until) {
@@ -334,24 +334,36 @@ TEST(Wine, AStationPositionRecoversFromAPulledUnit) {
         }
         return lines().size() >= n;
     };
-    const bool pulledGone = pulled.WaitForExit(std::chrono::seconds(150));
-    const bool firstRecorded = pulledGone && waitForRecords(1);
-    TSimProcess next(SimOptions({"--geometry", "1,16,8", "--exit-after-reset"}));
-    const bool nextDone = firstRecorded && next.WaitForExit(std::chrono::seconds(150));
-    const bool secondRecorded = nextDone && waitForRecords(2);
+    // Geometry 1,16,8: the probe, the identification and 8 units of three frames, two restarts.
+    const std::vector<std::vector<std::string>> units = {
+        {"--unplug-after", "36"}, // flashed, then pulled while the station probes it
+        {"--unplug-after", "9"},  // pulled after three units of its write
+        {"--exit-after-reset"},
+    };
+    std::vector<std::string> flashes;
+    bool ok = true;
+    for (std::size_t i = 0; i < units.size() && ok; ++i) {
+        std::vector<std::string> args = {"--geometry", "1,16,8"};
+        args.insert(args.end(), units[i].begin(), units[i].end());
+        TSimProcess unit(SimOptions(args));
+        ok = waitForRecords(i + 1) && unit.WaitForExit(std::chrono::seconds(150));
+        flashes.push_back(ok ? unit.Flash() : std::string());
+    }
     RunWindows({"taskkill", "/F", "/IM", "tarvex6-flash.exe"}, std::chrono::seconds(60));
     runner.join();
     const auto records = lines();
     std::filesystem::remove_all(dir);
-    ASSERT_TRUE(pulledGone);
-    ASSERT_TRUE(firstRecorded) << station.Output;
-    ASSERT_TRUE(nextDone) << station.Output;
-    ASSERT_TRUE(secondRecorded) << station.Output;
-    ASSERT_EQ(records.size(), 2u) << station.Output;
-    EXPECT_NE(records[0].find("\"outcome\":\"serial-error\""), std::string::npos) << records[0];
-    EXPECT_NE(records[1].find("\"outcome\":\"flashed\""), std::string::npos) << records[1];
-    EXPECT_GE(next.SummaryCount("resets"), 1);
-    EXPECT_TRUE(next.Flash() == BuiltinImageBytes(128)) << "flash differs";
+    ASSERT_TRUE(ok) << station.Output;
+    ASSERT_EQ(records.size(), 3u) << station.Output;
+    const char* outcomes[] = {"flashed", "serial-error", "flashed"};
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NE(records[i].find(std::string("\"outcome\":\"") + outcomes[i] + "\""),
+                  std::string::npos)
+            << records[i];
+    }
+    EXPECT_TRUE(flashes[0] == BuiltinImageBytes(128)) << "first flash differs";
+    EXPECT_TRUE(flashes[2] == BuiltinImageBytes(128)) << "third flash differs";
 }
 
 TEST(Wine, WindowWritesTheBuiltInFirmware) {
