@@ -75,6 +75,10 @@ BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID data, DWORD, LPDWORD, LPOVERLAPPED ove
 
 BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED overlapped) {
     std::lock_guard<std::mutex> lock(Driver->Lock);
+    if (overlapped != Driver->PendingWait && overlapped != Driver->PendingWrite) {
+        ::SetLastError(ERROR_NOT_FOUND); // nothing of it is pending, as Windows answers
+        return FALSE;
+    }
     ++Driver->Cancels;
     DWORD* mask = overlapped == Driver->PendingWait ? Driver->PendingMask : nullptr;
     Driver->Late.emplace_back([overlapped, mask] {
@@ -269,8 +273,12 @@ TEST(WinSeam, ErrorFlagsTakenByTheQueueLookReachOnError) {
 }
 
 // Before Windows 10 1803 there is no high-resolution waitable timer: the layer asks for a
-// 1 ms timer resolution while its device is open, so a frame's line-time wait is about a
-// millisecond, not a 15.6 ms tick.
+// 1 ms timer resolution while its device is open, so that a frame's line-time wait is about
+// a millisecond, not a 15.6 ms tick, and gives it back when the device closes; with the timer
+// it leaves the system-wide resolution alone.  The calls prove it: without the fallback
+// there is no timeBeginPeriod(1) where the timer is missing, and a layer that always raised
+// the resolution would call it where the timer exists.  How long the sends take proves
+// nothing here (Wine's Sleep keeps about a millisecond either way): it is recorded only.
 TEST(WinSeam, WithoutTheHighResolutionTimerTheResolutionIsRaisedWhileOpen) {
     for (const bool timerFails : {true, false}) {
         FakeDriver fake;
@@ -282,6 +290,7 @@ TEST(WinSeam, WithoutTheHighResolutionTimerTheResolutionIsRaisedWhileOpen) {
             TBComPort port(std::move(layer));
             port.SetBaudRate(TBaudRate::br115200);
             os->OpenWin32();
+            EXPECT_EQ(fake.PeriodCalls, timerFails ? std::vector<UINT>{1} : std::vector<UINT>{});
             port.Open();
             std::vector<std::uint64_t> took;
             for (int i = 0; i < 21; ++i) {
@@ -289,10 +298,7 @@ TEST(WinSeam, WithoutTheHighResolutionTimerTheResolutionIsRaisedWhileOpen) {
                 EXPECT_EQ(port.SendString("g0101;"), 6);
                 took.push_back(MonotonicNs() - start);
             }
-            // The median, so that a busy machine's odd late wake-up does not count: half a
-            // tick at most, for a line time of 0.52 ms.
             std::nth_element(took.begin(), took.begin() + 10, took.end());
-            EXPECT_LT(took[10], 8000000U) << timerFails;
             RecordProperty(timerFails ? "MedianSendUsWithoutTimer" : "MedianSendUsWithTimer",
                            static_cast<int>(took[10] / 1000));
             port.Close();
