@@ -256,6 +256,7 @@ TEST(WinSeam, ErrorFlagsTakenByTheQueueLookReachOnError) {
         ++calls;
     };
     s.Port->SetBaudRate(TBaudRate::br115200);
+    s.Os->OpenWin32(); // the queue counts and the error flags are its own
     s.Port->Open();
     s.Fake.NextErrors = CE_FRAME;
     EXPECT_EQ(s.Port->SendString("g0101;"), 6); // asks for the output queue: takes CE_FRAME
@@ -270,6 +271,8 @@ TEST(WinSeam, ErrorFlagsTakenByTheQueueLookReachOnError) {
     s.Os->PushEvents(ComEvErr);
     ASSERT_TRUE(s.Os->WaitUntilIdle());
     EXPECT_EQ(seen, ComErrorBit(TComError::ceBreak));
+    s.Port->Close();
+    s.Os->CloseWin32();
 }
 
 // Before Windows 10 1803 there is no high-resolution waitable timer: the layer asks for a
