@@ -1,13 +1,12 @@
 // tarvex6-flash: the window's flashing on the command line, for scripts, service benches and
 // several instruments at once.
 #include <clocale>
-#include <string>
-#include <vector>
 
+#include "Console.h"
 #include "FlashCommand.h"
 
 int main(int argc, char** argv) {
     // The clock's text follows the regional settings, as in the window; numbers stay plain.
     std::setlocale(LC_TIME, "");
-    return RunFlashCommand(std::vector<std::string>(argv + 1, argv + argc));
+    return RunFlashCommand(Console::Arguments(argc, argv));
 }
