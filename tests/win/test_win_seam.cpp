@@ -37,6 +37,7 @@ struct FakeDriver {
     std::atomic<DWORD> NextErrors{0}; // CE_* flags the next ClearCommError reports
     bool TimerFails = false;
     std::vector<UINT> PeriodCalls;      // +n timeBeginPeriod(n), -n timeEndPeriod(n)
+    std::vector<DWORD> MaskChanges;     // SetCommMask calls, in order (one thread at a time)
     OVERLAPPED* PendingWrite = nullptr; // a write the driver holds
     const void* WrittenFrom = nullptr;  // the bytes that write was given
 
@@ -93,6 +94,12 @@ BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED overlapped) {
     return TRUE; // accepted, and ignored
 }
 
+// The pulled adapter's driver takes a mask change and does not end its pending wait for it.
+BOOL WINAPI FakeSetCommMask(HANDLE, DWORD mask) {
+    Driver->MaskChanges.push_back(mask);
+    return TRUE;
+}
+
 BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
     if (errors != nullptr) {
         *errors = Driver->NextErrors.exchange(0);
@@ -126,6 +133,7 @@ TComWin32Api FakeApi() {
     TComWin32Api api = SystemComWin32Api();
     api.WaitCommEvent = FakeWaitCommEvent;
     api.CancelIoEx = FakeCancelIoEx;
+    api.SetCommMask = FakeSetCommMask;
     api.ClearCommError = FakeClearCommError;
     api.CreateWaitableTimerExW = FakeCreateWaitableTimerExW;
     api.TimeBeginPeriod = FakeTimeBeginPeriod;
@@ -179,11 +187,13 @@ struct Seam {
     std::unique_ptr<TBComPort> Port;
 };
 
-// Close while the event wait is pending on a driver that ignores the cancel: the layer waits
-// for the wait's end about 1 s, then gives the OVERLAPPED and the mask up for good, so the
-// completion that comes 2 s later writes into memory nobody else uses.
+// Close while the event wait is pending on a driver that ignores both the mask change and
+// the cancel: the layer waits for the wait's end about 1 s, then gives the OVERLAPPED and the
+// mask up for good, so the completion that comes 2 s later writes into memory nobody else
+// uses.
 TEST(WinSeam, CloseGivesUpAnEventWaitThatIgnoresItsCancel) {
     Seam s(true);
+    s.Os->OpenWin32();
     s.Port->Open();
     OVERLAPPED* pending = nullptr;
     {
@@ -200,9 +210,11 @@ TEST(WinSeam, CloseGivesUpAnEventWaitThatIgnoresItsCancel) {
         "CloseMs",
         static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     EXPECT_EQ(s.Fake.Cancels, 1);
+    EXPECT_EQ(s.Fake.MaskChanges, (std::vector<DWORD>{0x05BD, 0})); // all eight, then none
     EXPECT_GE(took, std::chrono::milliseconds(900));
     EXPECT_LT(took, std::chrono::milliseconds(1800)); // the driver answers only after 2 s
     EXPECT_TRUE(ComWin32Abandoned(pending));
+    s.Os->CloseWin32();
 
     // The late completion lands in the kept block, which still holds its event.
     for (std::thread& t : s.Fake.Late) {
