@@ -5,8 +5,14 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace Console {
+
+// The program's arguments after its name, as UTF-8 whatever the system's code page: Windows
+// gives them as UTF-16 (a Windows 10 1809 system keeps its ANSI code page, 1251 on a
+// Ukrainian one, although the manifest asks for UTF-8); elsewhere they are taken as given.
+std::vector<std::string> Arguments(int argc, char** argv);
 
 // From now on the first Ctrl+C only marks an interruption (InterruptRequested); a second
 // one ends the program at once, as Ctrl+C normally does.  The other ways a program is told

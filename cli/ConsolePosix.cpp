@@ -25,6 +25,10 @@ extern "C" void OnInterrupt(int signal) {
 
 namespace Console {
 
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 void InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;

@@ -2,8 +2,6 @@
 // several instruments at once.
 #include <clocale>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "Console.h"
 #include "FlashCommand.h"
@@ -11,7 +9,7 @@
 int main(int argc, char** argv) {
     // The clock's text follows the regional settings, as in the window; numbers stay plain.
     std::setlocale(LC_TIME, "");
-    const int code = RunFlashCommand(std::vector<std::string>(argv + 1, argv + argc));
+    const int code = RunFlashCommand(Console::Arguments(argc, argv));
     std::fflush(nullptr);
     Console::Finished();
     return code;

@@ -117,7 +117,7 @@ cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
     -DTARVEX_WINDOWS_ICON="$root/build-win-host/packaging/tarvex6-bootloader.ico" >/dev/null
 cmake --build build-win --parallel 2 --target core_tests win_tests win_port_tests tarvex6-flash \
-    tarvex6-bootloader gui_tests win_window_tests win_manifest_tests tarvex6-setup
+    tarvex6-flash-ansi tarvex6-bootloader gui_tests win_window_tests win_manifest_tests tarvex6-setup
 
 echo "== Windows tests under Wine"
 status=0

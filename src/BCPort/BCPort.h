@@ -48,8 +48,9 @@
 // transmit queue empty, ring, CTS, DSR, RLSD, input queue 80 % full.  Handlers are set while
 // the port is closed.  Close never waits on the user-interface thread: a dispatch still
 // waiting for it is run by Close itself or dropped.  Nor does it wait without limit on a
-// driver: the event thread gets 1 s to end and is let go after that, and on Windows an event
-// wait that ignores its cancel is given up after 1 s more.
+// driver: the event thread gets 1 s to end and up to 1.5 s more to finish its present use of
+// the port, and is let go after that; on Windows an event wait that ignores its cancel is
+// given up after 1 s more, and no call on the driver holds its caller longer than 2 s.
 #pragma once
 
 #include <cstddef>

@@ -98,9 +98,11 @@ enum class TComWaitResult : std::uint8_t {
 // event thread, Stop from any thread; destroyed after the event thread has ended.
 //
 // Win32 mapping, call by call: the constructor creates the stop event (manual-reset, not
-// signalled) and the wait's own OVERLAPPED with its event (manual-reset, signalled); Wait is
-// WaitCommEvent(handle, &mask, &overlapped) then WaitForMultipleObjects({stop, overlapped
-// event}, any, INFINITE): the stop event gives Stopped, the wait's event with a successful
+// signalled) and the wait's own OVERLAPPED with its event (manual-reset, signalled), and
+// holds the device, whose handle stays open while the wait exists; Wait is (unless the stop
+// event is set already) WaitCommEvent(handle, &mask, &overlapped) then
+// WaitForMultipleObjects({stop, overlapped event}, any, INFINITE): the stop event gives
+// Stopped, the wait's event with a successful
 // GetOverlappedResult(..., FALSE) gives Events, anything else Failed; Pause is
 // WaitForSingleObject(stop, ms); Stop is SetEvent(stop); the destructor cancels a pending
 // wait (CancelIoEx), waits for its end at most about 1 s (the event thread has cleared the

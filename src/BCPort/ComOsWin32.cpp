@@ -11,8 +11,15 @@
 //  - a transfer that ends by time-out and that the system reports as ERROR_TIMEOUT (Wine
 //    does, Windows reports success) counts as completed with the bytes moved by then.
 //
-// Two rules for drivers that misbehave, which Wine cannot show (the calls involved go
+// Rules for drivers that misbehave, which Wine cannot show (every call on the device goes
 // through a TComWin32Api table, so tests can play such a driver):
+//  - a call that takes no OVERLAPPED (SetupComm, SetCommState, SetCommTimeouts,
+//    EscapeCommFunction, PurgeComm, ClearCommError, GetCommModemStatus, SetCommMask, and the
+//    device's CloseHandle) runs on a helper thread; its caller waits DriverCallLimitMs at
+//    most and then counts it as failed.  The helper finishes the call alone, with its own
+//    copies of the arguments and results and a reference to the device, so the handle
+//    stays open, and its value taken, until the call has returned.  While such a call has
+//    not returned, every further one fails at once: the driver has stopped answering;
 //  - an event wait that does not end within CancelGraceMs of its cancel (a pulled adapter may
 //    ignore it) is given up, and its OVERLAPPED, event and mask word are kept for good: the
 //    system still owns them and writes into them when the wait ends at last;
@@ -21,19 +28,29 @@
 //  - a transfer with a time budget (a write's, or a read's total time-outs) that has not
 //    ended CancelGraceMs after its budget is cancelled, and given up as a failed transfer if
 //    it does not end within CancelGraceMs of that: some drivers of pulled adapters ignore
-//    their time-outs.  Its OVERLAPPED, event and bytes are the layer's own, never the
-//    caller's, and a given-up transfer keeps them for good.  A transfer with no budget is
-//    waited for without limit, as the system itself would.
+//    their time-outs.  A cancel that the driver honours ends the transfer at its limit, with
+//    the bytes moved by then, as the time-out would have.  Its OVERLAPPED, event and bytes
+//    are the layer's own, never the caller's, and a given-up transfer keeps them for good.
+//    A transfer with no budget is waited for without limit, as the system itself would.
+//
+// The device handle is shared by the layer, its event wait and the helpers of calls still
+// running, and closed when the last of them lets it go: an event thread that the component
+// let go can never use a handle value that a later open has been given.
 #include "ComOsWin32.h"
 
 #include <mmsystem.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "ComOs.h"
@@ -60,6 +77,129 @@ void Abandon(const OVERLAPPED* overlapped) {
     Abandoned->push_back(overlapped);
 }
 
+// The open device; its handle is closed when the last user lets it go.
+class TDevice {
+public:
+    TDevice(BOOL(WINAPI* close)(HANDLE), HANDLE handle) : Close(close), Handle(handle) {}
+    ~TDevice() { Close(Handle); }
+    TDevice(const TDevice&) = delete;
+    TDevice& operator=(const TDevice&) = delete;
+
+    BOOL(WINAPI* const Close)(HANDLE);
+    const HANDLE Handle;
+};
+using TDeviceRef = std::shared_ptr<TDevice>;
+
+HANDLE HandleOf(const TDeviceRef& device) {
+    return device ? device->Handle : INVALID_HANDLE_VALUE;
+}
+
+// Runs the calls that take no OVERLAPPED on helper threads, so that a driver that never
+// answers one holds its caller DriverCallLimitMs at most.  A helper whose call returned in
+// time is kept for the next call; one that did not is left to finish it alone and then ends.
+class TDriverCalls {
+public:
+    TDriverCalls() = default;
+    ~TDriverCalls() {
+        std::lock_guard<std::mutex> lock(Lock);
+        for (const std::shared_ptr<THelper>& helper : Idle) {
+            std::lock_guard<std::mutex> helperLock(helper->Lock);
+            helper->Quit = true;
+            helper->Changed.notify_all();
+        }
+    }
+    TDriverCalls(const TDriverCalls&) = delete;
+    TDriverCalls& operator=(const TDriverCalls&) = delete;
+
+    // The call's result; false as well when it did not return in time, when an earlier call
+    // has not returned yet (unless `evenWhenStalled`) or when no helper could be started.
+    // Whatever the call touches must be its own: captured by value or co-owned.
+    bool Run(std::function<BOOL()> call, bool evenWhenStalled = false) {
+        std::shared_ptr<std::atomic<int>> stalled;
+        std::shared_ptr<THelper> helper;
+        {
+            std::lock_guard<std::mutex> lock(Lock);
+            stalled = Stalled;
+            if (*stalled > 0 && !evenWhenStalled) {
+                return false;
+            }
+            if (!Idle.empty()) {
+                helper = std::move(Idle.back());
+                Idle.pop_back();
+            }
+        }
+        if (!helper) {
+            helper = std::make_shared<THelper>();
+            try {
+                std::thread([helper] { Serve(*helper); }).detach();
+            } catch (const std::system_error&) {
+                return false;
+            }
+        }
+        std::unique_lock<std::mutex> lock(helper->Lock);
+        helper->Call = std::move(call);
+        helper->Stalled = stalled;
+        helper->Busy = true;
+        helper->Changed.notify_all();
+        if (!helper->Changed.wait_for(lock, std::chrono::milliseconds(DriverCallLimitMs),
+                                      [&] { return !helper->Busy; })) {
+            helper->GivenUp = true;
+            ++*stalled;
+            return false;
+        }
+        const BOOL result = helper->Result;
+        lock.unlock();
+        std::lock_guard<std::mutex> poolLock(Lock);
+        Idle.push_back(std::move(helper));
+        return result != FALSE;
+    }
+
+    // A new device: calls on the one before that have not returned no longer count.
+    void Restart() {
+        std::lock_guard<std::mutex> lock(Lock);
+        Stalled = std::make_shared<std::atomic<int>>(0);
+    }
+
+private:
+    struct THelper {
+        std::mutex Lock;
+        std::condition_variable Changed;
+        std::function<BOOL()> Call;
+        BOOL Result = FALSE;
+        bool Busy = false;
+        bool Quit = false;
+        bool GivenUp = false;
+        std::shared_ptr<std::atomic<int>> Stalled;
+    };
+
+    static void Serve(THelper& helper) {
+        std::unique_lock<std::mutex> lock(helper.Lock);
+        for (;;) {
+            helper.Changed.wait(lock, [&] { return helper.Busy || helper.Quit; });
+            if (!helper.Busy) {
+                return;
+            }
+            std::function<BOOL()> call = std::move(helper.Call);
+            helper.Call = nullptr;
+            lock.unlock();
+            const BOOL result = call();
+            call = nullptr; // what it held (the device among it) is let go here
+            lock.lock();
+            helper.Result = result;
+            helper.Busy = false;
+            helper.Changed.notify_all();
+            if (helper.GivenUp) {
+                --*helper.Stalled;
+                return;
+            }
+        }
+    }
+
+    std::mutex Lock;
+    std::vector<std::shared_ptr<THelper>> Idle;
+    std::shared_ptr<std::atomic<int>> Stalled = std::make_shared<std::atomic<int>>(0);
+};
+
 // One transfer: its OVERLAPPED with an event (manual-reset, created signalled, so that a
 // wait on a request on which nothing was started returns at once) and its bytes.
 struct TTransferRequest {
@@ -81,14 +221,18 @@ struct TTransferRequest {
 using TTransferHolder = std::unique_ptr<TTransferRequest>;
 
 // Waits for the started transfer, at most `limitMs` (INFINITE: without limit), then takes its
-// result without waiting.  One that has not ended by then is cancelled; one that does not end
-// within CancelGraceMs of its cancel is given up: a failure, its request kept for good.
+// result without waiting.  One that has not ended by then is cancelled: when it ends as
+// cancelled it has reached its limit, with the bytes moved by then (InternalHigh); one that
+// does not end within CancelGraceMs of its cancel is given up: a failure, its request kept
+// for good.
 TComTransfer FinishTransfer(const TComWin32Api& api, HANDLE handle, TTransferHolder& request,
                             DWORD limitMs) {
     TComTransfer result;
     OVERLAPPED& overlapped = request->Overlapped;
+    bool cancelled = false;
     if (api.WaitForSingleObject(overlapped.hEvent, limitMs) != WAIT_OBJECT_0) {
         api.CancelIoEx(handle, &overlapped);
+        cancelled = true;
         if (api.WaitForSingleObject(overlapped.hEvent, CancelGraceMs) != WAIT_OBJECT_0) {
             Abandon(&overlapped);
             (void)request.release(); // the system may still write into it
@@ -99,7 +243,10 @@ TComTransfer FinishTransfer(const TComWin32Api& api, HANDLE handle, TTransferHol
     if (api.GetOverlappedResult(handle, &overlapped, &count, FALSE)) {
         result.Ok = true;
         result.Count = count;
-    } else if (::GetLastError() == ERROR_TIMEOUT) {
+        return result;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_TIMEOUT || (cancelled && error == ERROR_OPERATION_ABORTED)) {
         result.Ok = true;
         result.Count = static_cast<std::size_t>(overlapped.InternalHigh);
     }
@@ -125,11 +272,12 @@ struct TWaitRequest {
 };
 
 // The event thread's wait: WaitCommEvent on its own OVERLAPPED, then a wait for the stop
-// event or the wait's event.
+// event or the wait's event.  It holds the device, so the handle it waits on stays open as
+// long as it exists.
 class TComEventWaitWin32 final : public TComEventWait {
 public:
-    TComEventWaitWin32(const TComWin32Api& api, HANDLE handle)
-        : Api(api), Handle(handle), Request(new TWaitRequest) {
+    TComEventWaitWin32(const TComWin32Api& api, TDeviceRef device)
+        : Api(api), Device(std::move(device)), Handle(HandleOf(Device)), Request(new TWaitRequest) {
         StopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
         Request->Overlapped.hEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
     }
@@ -166,6 +314,10 @@ public:
     TComWaitResult Wait(std::uint32_t& occurred) override {
         occurred = 0;
         if (!Pending) {
+            // A stopped thread starts no new wait.
+            if (::WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0) {
+                return TComWaitResult::Stopped;
+            }
             Request->Mask = 0;
             if (!Started(Api.WaitCommEvent(Handle, &Request->Mask, &Request->Overlapped))) {
                 return ::WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0
@@ -199,7 +351,8 @@ public:
 
 private:
     const TComWin32Api Api; // a copy: the wait may outlive the layer
-    HANDLE Handle;
+    const TDeviceRef Device;
+    const HANDLE Handle;
     HANDLE StopEvent = nullptr;
     TWaitRequest* Request; // owned, unless given up
     bool Pending = false;
@@ -240,9 +393,12 @@ public:
             return TComOpenResult::NotFound; // no adapter chosen: "\\.\" alone names nothing
         }
         const std::string path = "\\\\.\\" + port;
-        Handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        if (Handle != INVALID_HANDLE_VALUE) {
+        const HANDLE handle =
+            Api.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            Calls.Restart();
+            Device = std::make_shared<TDevice>(Api.CloseHandle, handle);
             PeriodRaised = Timer == nullptr && Api.TimeBeginPeriod(1) == TIMERR_NOERROR;
             return TComOpenResult::Ok;
         }
@@ -256,10 +412,17 @@ public:
         }
     }
 
+    // The layer lets its device go; the handle closes now unless a call or an event wait
+    // still holds it, and then when the last of them ends.
     void CloseDevice() override {
-        if (Handle != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(Handle);
-            Handle = INVALID_HANDLE_VALUE;
+        if (Device) {
+            Calls.Run(
+                [device = std::move(Device)]() mutable {
+                    device.reset();
+                    return TRUE;
+                },
+                true);
+            Device = nullptr;
         }
         if (PeriodRaised) {
             Api.TimeEndPeriod(1);
@@ -270,7 +433,9 @@ public:
     }
 
     bool SetupBuffers(std::int32_t inSize, std::int32_t outSize) override {
-        return ::SetupComm(Handle, static_cast<DWORD>(inSize), static_cast<DWORD>(outSize)) != 0;
+        return OnDevice([setup = Api.SetupComm, inSize, outSize](HANDLE handle) {
+            return setup(handle, static_cast<DWORD>(inSize), static_cast<DWORD>(outSize));
+        });
     }
 
     bool ApplyLineSettings(const TComLineSettings& line) override {
@@ -290,7 +455,9 @@ public:
         dcb.StopBits = line.StopBits;
         dcb.XonChar = static_cast<char>(line.XonChar);
         dcb.XoffChar = static_cast<char>(line.XoffChar);
-        if (!::SetCommState(Handle, &dcb)) {
+        if (!OnDevice([set = Api.SetCommState, dcb](HANDLE handle) mutable {
+                return set(handle, &dcb);
+            })) {
             return false;
         }
         HalfBits = CharHalfBits(line.ByteSize, line.Parity, line.StopBits);
@@ -311,24 +478,25 @@ public:
     }
 
     bool Escape(TComEscape code) override {
-        return ::EscapeCommFunction(Handle, static_cast<DWORD>(code)) != 0;
+        return OnDevice([escape = Api.EscapeCommFunction, code](HANDLE handle) {
+            return escape(handle, static_cast<DWORD>(code));
+        });
     }
 
-    bool Purge() override { return ::PurgeComm(Handle, PURGE_TXABORT | PURGE_RXABORT) != 0; }
+    bool Purge() override { return PurgeComm(PURGE_TXABORT | PURGE_RXABORT); }
 
-    bool DiscardQueues() override {
-        return ::PurgeComm(Handle, PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
-    }
+    bool DiscardQueues() override { return PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR); }
 
     TComTransfer Write(const char* data, std::size_t size,
                        std::optional<std::uint64_t> budgetNs) override {
         if (size > AllOnes) {
             return {};
         }
+        const HANDLE handle = HandleOf(Device);
         auto request = std::make_unique<TTransferRequest>(size);
         std::copy(data, data + size, request->Bytes.begin());
         if (request->Overlapped.hEvent == nullptr ||
-            !Started(Api.WriteFile(Handle, request->Bytes.data(), static_cast<DWORD>(size), nullptr,
+            !Started(Api.WriteFile(handle, request->Bytes.data(), static_cast<DWORD>(size), nullptr,
                                    &request->Overlapped))) {
             return {};
         }
@@ -336,7 +504,7 @@ public:
         if (budgetNs) {
             budgetMs = (*budgetNs + 999999) / 1000000;
         }
-        return FinishTransfer(Api, Handle, request, TransferLimitMs(budgetMs));
+        return FinishTransfer(Api, handle, request, TransferLimitMs(budgetMs));
     }
 
     TComTransfer Read(char* data, std::size_t size) override {
@@ -353,14 +521,15 @@ public:
         if (size > AllOnes) {
             return {};
         }
+        const HANDLE handle = HandleOf(Device);
         auto request = std::make_unique<TTransferRequest>(size);
         if (request->Overlapped.hEvent == nullptr ||
-            !Started(Api.ReadFile(Handle, request->Bytes.data(), static_cast<DWORD>(size), nullptr,
+            !Started(Api.ReadFile(handle, request->Bytes.data(), static_cast<DWORD>(size), nullptr,
                                   &request->Overlapped))) {
             return {};
         }
         const TComTransfer done =
-            FinishTransfer(Api, Handle, request, TransferLimitMs(ReadBudgetMs(size)));
+            FinishTransfer(Api, handle, request, TransferLimitMs(ReadBudgetMs(size)));
         if (done.Ok) {
             std::copy_n(request->Bytes.begin(), std::min(done.Count, size), data);
         }
@@ -414,38 +583,65 @@ public:
     }
 
     bool ModemStatus(std::uint32_t& status) override {
-        DWORD lines = 0;
-        if (!::GetCommModemStatus(Handle, &lines)) {
+        auto lines = std::make_shared<DWORD>(0);
+        if (!OnDevice([get = Api.GetCommModemStatus, lines](HANDLE handle) {
+                return get(handle, lines.get());
+            })) {
             return false;
         }
-        status = lines;
+        status = *lines;
         return true;
     }
 
-    bool SetEventMask(std::uint32_t mask) override { return Api.SetCommMask(Handle, mask) != 0; }
+    bool SetEventMask(std::uint32_t mask) override {
+        return OnDevice([set = Api.SetCommMask, mask](HANDLE handle) { return set(handle, mask); });
+    }
 
     std::unique_ptr<TComEventWait> CreateEventWait() override {
-        auto wait = std::make_unique<TComEventWaitWin32>(Api, Handle);
+        auto wait = std::make_unique<TComEventWaitWin32>(Api, Device);
         if (!wait->Valid()) {
             return nullptr;
         }
         return wait;
     }
 
-    HANDLE DeviceHandle() const { return Handle; }
+    HANDLE DeviceHandle() const { return HandleOf(Device); }
 
 private:
+    // `call` with the device's handle, on a helper, bounded (TDriverCalls); false on a
+    // closed layer.  The helper holds the device until the call has returned.
+    template <typename Call> bool OnDevice(Call call) {
+        if (!Device) {
+            return false;
+        }
+        return Calls.Run([device = Device, call]() mutable { return call(device->Handle); });
+    }
+
+    bool PurgeComm(DWORD flags) {
+        return OnDevice(
+            [purge = Api.PurgeComm, flags](HANDLE handle) { return purge(handle, flags); });
+    }
+
     // ClearCommError clears the flags it reports: those of a call that is not ClearErrors's
     // own wait in PendingErrors for the next ClearErrors (the line error dispatch).
     bool ClearCommError(DWORD* errors, COMSTAT* status) {
-        DWORD flags = 0;
-        if (!Api.ClearCommError(Handle, &flags, status)) {
+        struct TAnswer {
+            DWORD Flags = 0;
+            COMSTAT Status{};
+        };
+        auto answer = std::make_shared<TAnswer>();
+        if (!OnDevice([clear = Api.ClearCommError, answer](HANDLE handle) {
+                return clear(handle, &answer->Flags, &answer->Status);
+            })) {
             return false;
         }
+        if (status != nullptr) {
+            *status = answer->Status;
+        }
         if (errors != nullptr) {
-            *errors = flags;
+            *errors = answer->Flags;
         } else {
-            PendingErrors.fetch_or(flags);
+            PendingErrors.fetch_or(answer->Flags);
         }
         return true;
     }
@@ -463,7 +659,9 @@ private:
             record.WriteTotalTimeoutConstant =
                 SaturatedSum(Timeouts.WriteTotalConstant, WriteMarginMs);
         }
-        return ::SetCommTimeouts(Handle, &record) != 0;
+        return OnDevice([set = Api.SetCommTimeouts, record](HANDLE handle) mutable {
+            return set(handle, &record);
+        });
     }
 
     // Twice a character's line time, in whole milliseconds rounded up.
@@ -472,7 +670,8 @@ private:
     }
 
     TComWin32Api Api;
-    HANDLE Handle = INVALID_HANDLE_VALUE;
+    TDriverCalls Calls;
+    TDeviceRef Device;         // while open
     HANDLE Timer = nullptr;    // high-resolution waitable timer, where the system has one
     bool PeriodRaised = false; // without one: timeBeginPeriod(1) while the device is open
     // Line error flags taken by the queue counts; both threads make those calls.
@@ -487,17 +686,25 @@ private:
 
 const TComWin32Api& SystemComWin32Api() {
     static const TComWin32Api api = {
-        .WaitCommEvent = ::WaitCommEvent,
+        .CreateFileA = ::CreateFileA,
+        .CloseHandle = ::CloseHandle,
+        .SetupComm = ::SetupComm,
+        .SetCommState = ::SetCommState,
+        .SetCommTimeouts = ::SetCommTimeouts,
+        .EscapeCommFunction = ::EscapeCommFunction,
+        .PurgeComm = ::PurgeComm,
+        .ClearCommError = ::ClearCommError,
+        .GetCommModemStatus = ::GetCommModemStatus,
         .SetCommMask = ::SetCommMask,
+        .WaitCommEvent = ::WaitCommEvent,
+        .WriteFile = ::WriteFile,
+        .ReadFile = ::ReadFile,
         .CancelIoEx = ::CancelIoEx,
         .GetOverlappedResult = ::GetOverlappedResult,
         .WaitForSingleObject = ::WaitForSingleObject,
-        .ClearCommError = ::ClearCommError,
         .CreateWaitableTimerExW = ::CreateWaitableTimerExW,
         .TimeBeginPeriod = ::timeBeginPeriod,
         .TimeEndPeriod = ::timeEndPeriod,
-        .WriteFile = ::WriteFile,
-        .ReadFile = ::ReadFile,
     };
     return api;
 }

@@ -1,6 +1,7 @@
 #include "ComThread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 #include "ComOs.h"
@@ -116,6 +117,8 @@ void TComSyncChannel::Stop() {
 
 TComThread::TComThread(TBComPort& port) : State(std::make_shared<TState>()) {
     State->Port = &port;
+    State->SyncMethod = port.SyncMethod_;
+    State->Ui = port.UiThread_;
     State->Channel = std::make_shared<TComSyncChannel>();
     State->StopAndWait = port.Os->CreateEventWait();
     if (!State->StopAndWait) {
@@ -133,15 +136,30 @@ TComThread::~TComThread() {
     if (!Thread.joinable()) {
         return;
     }
-    if (State->WaitFinished(JoinGraceMs)) {
+    if (Thread.get_id() != std::this_thread::get_id() && State->WaitFinished(JoinGraceMs)) {
         Thread.join();
         if (State->QueuesLeftForClose) {
             State->Port->Os->DiscardQueues();
         }
         return;
     }
+    // Between two uses of the port; a use that does not end in time (a handler that does not
+    // return) touches nothing more of the port once it has.
+    const bool between = State->PortUse.try_lock_for(std::chrono::milliseconds(LetGoGraceMs));
     State->LetGo = true;
+    if (between) {
+        State->PortUse.unlock();
+    }
     Thread.detach();
+}
+
+template <typename Use> bool TComThread::UsePort(TState& state, Use use) {
+    std::lock_guard<std::recursive_timed_mutex> lock(state.PortUse);
+    if (state.LetGo) {
+        return false;
+    }
+    use();
+    return true;
 }
 
 void TComThread::SignalStop() {
@@ -202,17 +220,16 @@ void TComThread::Execute(const std::shared_ptr<TState>& state) {
             }
             failures = 0;
             bool goOn = true;
-            switch (s.Port->SyncMethod_) {
+            switch (s.SyncMethod) {
             case TSyncMethod::smThreadSync:
                 goOn = s.Channel->Run(
-                    s.Port->UiThread_, [port = s.Port, events] { DispatchEvents(*port, events); },
-                    false);
+                    s.Ui, [port = s.Port, events] { DispatchEvents(*port, events); }, false);
                 break;
             case TSyncMethod::smWindowSync:
                 goOn = SendEventMessages(s, events);
                 break;
             case TSyncMethod::smNone:
-                DispatchEvents(*s.Port, events);
+                goOn = DispatchOnThread(s, events);
                 break;
             }
             if (!goOn) {
@@ -233,16 +250,34 @@ void TComThread::Execute(const std::shared_ptr<TState>& state) {
     s.FinishedChanged.notify_all();
 }
 
-// Each call first looks whether Close has let the thread go: the port may be closed, opened
-// again or gone by then.
+// Each call is a use of its own: Close may let the thread go between them, and the port may
+// then be closed, opened again or gone.
 void TComThread::WayOut(TState& state, bool discardQueues) {
-    if (state.LetGo) {
-        return;
+    if (UsePort(state, [&] { state.Port->Os->SetEventMask(0); }) && discardQueues) {
+        UsePort(state, [&] { state.Port->Os->DiscardQueues(); });
     }
-    state.Port->Os->SetEventMask(0);
-    if (discardQueues && !state.LetGo) {
-        state.Port->Os->DiscardQueues();
+}
+
+bool TComThread::DispatchOnThread(TState& state, TPortEventSet events) {
+    for (const TPortEvent e : DispatchOrder) {
+        if ((events & PortEventBit(e)) == 0) {
+            continue;
+        }
+        bool open = true;
+        const bool ours = UsePort(state, [&] {
+            open = state.Port->IsOpen();
+            if (open) {
+                state.Port->DispatchEvent(e);
+            }
+        });
+        if (!ours) {
+            return false;
+        }
+        if (!open) {
+            return true;
+        }
     }
+    return true;
 }
 
 void TComThread::DispatchEvents(TBComPort& port, TPortEventSet events) {
@@ -264,7 +299,7 @@ bool TComThread::SendEventMessages(TState& state, TPortEventSet events) {
         const std::uint32_t code = EventMaskBits[static_cast<unsigned>(e)];
         TBComPort* port = state.Port;
         const bool taken = state.Channel->Run(
-            port->UiThread_,
+            state.Ui,
             [port, code] {
                 if (TComEventWindow* window = port->EventWindow()) {
                     window->Receive(TComEventWindow::EventMessage, code);

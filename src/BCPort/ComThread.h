@@ -57,13 +57,20 @@ public:
     // or the thread cannot be created; nothing is left running then.
     explicit TComThread(TBComPort& port);
     // SignalStop, then waits until the thread has ended, at most JoinGraceMs: a thread still
-    // running then (stuck in a call to a driver that does not answer) is let go.  It then
-    // makes no further call on the port and ends by itself; what it uses lives on with it.
+    // running then (stuck in a call to a driver that does not answer, or in an smNone
+    // handler) is let go, once it is out of its present use of the port (one call of the
+    // OS layer or one dispatch step), for which it gets LetGoGraceMs more.  It then touches
+    // nothing of the port and ends by itself; what it uses lives on with it.  Called on the
+    // event thread itself (a handler closed the port), it lets the thread go at once.
     ~TComThread();
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
 
     static constexpr std::uint32_t JoinGraceMs = 1000;
+    // Longer than what can be left, after the join grace, of an OS layer call that the
+    // layer itself bounds (the Windows layer's 2 s), so that a thread stuck only in such a
+    // call is let go between two uses of the port.
+    static constexpr std::uint32_t LetGoGraceMs = 1500;
 
     // Sets the stop signal and yields the processor once.
     void SignalStop();
@@ -91,9 +98,15 @@ private:
     // thread that was let go outlives this object safely.
     struct TState {
         TBComPort* Port = nullptr;
+        // Fixed while the port is open: copied, so that the thread reads them without the port.
+        TSyncMethod SyncMethod = TSyncMethod::smThreadSync;
+        TComUiThread* Ui = nullptr;
         std::unique_ptr<TComEventWait> StopAndWait; // the event wait with its stop signal
         std::shared_ptr<TComSyncChannel> Channel;
         std::atomic<TPortEventSet> OccurredEvents{0};
+        // Held by the thread for each use of the port; the destructor takes it to let the
+        // thread go between two uses.  Recursive: a handler may close the port.
+        std::recursive_timed_mutex PortUse;
         std::atomic<bool> LetGo{false};  // set by the destructor: the port is no longer ours
         bool QueuesLeftForClose = false; // the waits kept failing; read after the thread's end
         std::mutex FinishedLock;
@@ -105,6 +118,11 @@ private:
     };
 
     static void Execute(const std::shared_ptr<TState>& state);
+    // Runs `use` unless the thread was let go; false then.
+    template <typename Use> static bool UsePort(TState& state, Use use);
+    // smNone: DispatchEvents on the event thread, one use of the port per event.  False when
+    // the thread was let go.
+    static bool DispatchOnThread(TState& state, TPortEventSet events);
     // One message per event, in the order of DispatchEvents, to the port's EventWindow.
     // False when the thread was told to stop meanwhile.
     static bool SendEventMessages(TState& state, TPortEventSet events);

@@ -228,10 +228,17 @@ TSerialPortInfo DescribeWin32Port(const std::string& name, TDevicePresenceQuery 
 
 TPortUser CurrentPortUser() {
     TPortUser user;
-    char name[256];
-    DWORD size = sizeof name;
-    if (::GetUserNameA(name, &size) && size > 0) {
-        user.Name.assign(name, size - 1);
+    // In UTF-16: the ANSI code page (1251 on Windows 10 1809, which ignores the manifest's
+    // UTF-8) would garble a Cyrillic name.
+    wchar_t name[257];
+    DWORD size = 257;
+    if (::GetUserNameW(name, &size) && size > 1) {
+        const int length = static_cast<int>(size - 1);
+        const int n = ::WideCharToMultiByte(CP_UTF8, 0, name, length, nullptr, 0, nullptr, nullptr);
+        if (n > 0) {
+            user.Name.resize(static_cast<std::size_t>(n));
+            ::WideCharToMultiByte(CP_UTF8, 0, name, length, user.Name.data(), n, nullptr, nullptr);
+        }
     }
     return user;
 }

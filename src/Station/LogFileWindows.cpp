@@ -20,12 +20,20 @@ std::wstring Wide(const std::string& text) {
     return wide;
 }
 
+// The system's text for an error, in UTF-8 whatever the process's code page.
 std::string SystemText(DWORD code) {
-    char* text = nullptr;
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = n > 0 ? std::string(text, n) : "error " + std::to_string(code);
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string result = "error " + std::to_string(code);
+    if (n > 0) {
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0,
+                                               nullptr, nullptr);
+        result.assign(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), result.data(), size, nullptr,
+                              nullptr);
+    }
     ::LocalFree(text);
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) {
         result.pop_back();

@@ -37,6 +37,7 @@ struct FakeDriver {
     std::atomic<DWORD> NextErrors{0}; // CE_* flags the next ClearCommError reports
     bool TimerFails = false;
     std::vector<UINT> PeriodCalls;      // +n timeBeginPeriod(n), -n timeEndPeriod(n)
+    std::vector<DWORD> MaskChanges;     // SetCommMask calls, in order (one thread at a time)
     OVERLAPPED* PendingWrite = nullptr; // a write the driver holds
     const void* WrittenFrom = nullptr;  // the bytes that write was given
 
@@ -75,6 +76,10 @@ BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID data, DWORD, LPDWORD, LPOVERLAPPED ove
 
 BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED overlapped) {
     std::lock_guard<std::mutex> lock(Driver->Lock);
+    if (overlapped != Driver->PendingWait && overlapped != Driver->PendingWrite) {
+        ::SetLastError(ERROR_NOT_FOUND); // nothing of it is pending, as Windows answers
+        return FALSE;
+    }
     ++Driver->Cancels;
     DWORD* mask = overlapped == Driver->PendingWait ? Driver->PendingMask : nullptr;
     Driver->Late.emplace_back([overlapped, mask] {
@@ -87,6 +92,12 @@ BOOL WINAPI FakeCancelIoEx(HANDLE, LPOVERLAPPED overlapped) {
         ::SetEvent(overlapped->hEvent);
     });
     return TRUE; // accepted, and ignored
+}
+
+// The pulled adapter's driver takes a mask change and does not end its pending wait for it.
+BOOL WINAPI FakeSetCommMask(HANDLE, DWORD mask) {
+    Driver->MaskChanges.push_back(mask);
+    return TRUE;
 }
 
 BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
@@ -122,6 +133,7 @@ TComWin32Api FakeApi() {
     TComWin32Api api = SystemComWin32Api();
     api.WaitCommEvent = FakeWaitCommEvent;
     api.CancelIoEx = FakeCancelIoEx;
+    api.SetCommMask = FakeSetCommMask;
     api.ClearCommError = FakeClearCommError;
     api.CreateWaitableTimerExW = FakeCreateWaitableTimerExW;
     api.TimeBeginPeriod = FakeTimeBeginPeriod;
@@ -175,11 +187,13 @@ struct Seam {
     std::unique_ptr<TBComPort> Port;
 };
 
-// Close while the event wait is pending on a driver that ignores the cancel: the layer waits
-// for the wait's end about 1 s, then gives the OVERLAPPED and the mask up for good, so the
-// completion that comes 2 s later writes into memory nobody else uses.
+// Close while the event wait is pending on a driver that ignores both the mask change and
+// the cancel: the layer waits for the wait's end about 1 s, then gives the OVERLAPPED and the
+// mask up for good, so the completion that comes 2 s later writes into memory nobody else
+// uses.
 TEST(WinSeam, CloseGivesUpAnEventWaitThatIgnoresItsCancel) {
     Seam s(true);
+    s.Os->OpenWin32();
     s.Port->Open();
     OVERLAPPED* pending = nullptr;
     {
@@ -196,9 +210,11 @@ TEST(WinSeam, CloseGivesUpAnEventWaitThatIgnoresItsCancel) {
         "CloseMs",
         static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     EXPECT_EQ(s.Fake.Cancels, 1);
+    EXPECT_EQ(s.Fake.MaskChanges, (std::vector<DWORD>{0x05BD, 0})); // all eight, then none
     EXPECT_GE(took, std::chrono::milliseconds(900));
     EXPECT_LT(took, std::chrono::milliseconds(1800)); // the driver answers only after 2 s
     EXPECT_TRUE(ComWin32Abandoned(pending));
+    s.Os->CloseWin32();
 
     // The late completion lands in the kept block, which still holds its event.
     for (std::thread& t : s.Fake.Late) {
@@ -252,6 +268,7 @@ TEST(WinSeam, ErrorFlagsTakenByTheQueueLookReachOnError) {
         ++calls;
     };
     s.Port->SetBaudRate(TBaudRate::br115200);
+    s.Os->OpenWin32(); // the queue counts and the error flags are its own
     s.Port->Open();
     s.Fake.NextErrors = CE_FRAME;
     EXPECT_EQ(s.Port->SendString("g0101;"), 6); // asks for the output queue: takes CE_FRAME
@@ -266,11 +283,17 @@ TEST(WinSeam, ErrorFlagsTakenByTheQueueLookReachOnError) {
     s.Os->PushEvents(ComEvErr);
     ASSERT_TRUE(s.Os->WaitUntilIdle());
     EXPECT_EQ(seen, ComErrorBit(TComError::ceBreak));
+    s.Port->Close();
+    s.Os->CloseWin32();
 }
 
 // Before Windows 10 1803 there is no high-resolution waitable timer: the layer asks for a
-// 1 ms timer resolution while its device is open, so a frame's line-time wait is about a
-// millisecond, not a 15.6 ms tick.
+// 1 ms timer resolution while its device is open, so that a frame's line-time wait is about
+// a millisecond, not a 15.6 ms tick, and gives it back when the device closes; with the timer
+// it leaves the system-wide resolution alone.  The calls prove it: without the fallback
+// there is no timeBeginPeriod(1) where the timer is missing, and a layer that always raised
+// the resolution would call it where the timer exists.  How long the sends take proves
+// nothing here (Wine's Sleep keeps about a millisecond either way): it is recorded only.
 TEST(WinSeam, WithoutTheHighResolutionTimerTheResolutionIsRaisedWhileOpen) {
     for (const bool timerFails : {true, false}) {
         FakeDriver fake;
@@ -282,6 +305,7 @@ TEST(WinSeam, WithoutTheHighResolutionTimerTheResolutionIsRaisedWhileOpen) {
             TBComPort port(std::move(layer));
             port.SetBaudRate(TBaudRate::br115200);
             os->OpenWin32();
+            EXPECT_EQ(fake.PeriodCalls, timerFails ? std::vector<UINT>{1} : std::vector<UINT>{});
             port.Open();
             std::vector<std::uint64_t> took;
             for (int i = 0; i < 21; ++i) {
@@ -289,10 +313,7 @@ TEST(WinSeam, WithoutTheHighResolutionTimerTheResolutionIsRaisedWhileOpen) {
                 EXPECT_EQ(port.SendString("g0101;"), 6);
                 took.push_back(MonotonicNs() - start);
             }
-            // The median, so that a busy machine's odd late wake-up does not count: half a
-            // tick at most, for a line time of 0.52 ms.
             std::nth_element(took.begin(), took.begin() + 10, took.end());
-            EXPECT_LT(took[10], 8000000U) << timerFails;
             RecordProperty(timerFails ? "MedianSendUsWithoutTimer" : "MedianSendUsWithTimer",
                            static_cast<int>(took[10] / 1000));
             port.Close();

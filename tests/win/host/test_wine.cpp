@@ -366,6 +366,32 @@ TEST(Wine, AStationPositionRecoversFromPulledUnits) {
     EXPECT_TRUE(flashes[2] == BuiltinImageBytes(128)) << "third flash differs";
 }
 
+// tarvex6-flash on Windows 10 1809, whose ANSI code page stays 1251 whatever the manifest
+// asks: the build without the manifest, under the 1251 of Wine's Ukrainian locale.  A
+// Cyrillic --log path is created and a Cyrillic --hex path is opened: the file fails its
+// checks (a checksum), so the station ends once it has read it.
+TEST(Wine, CyrillicPathsReachTheFlasherWithoutTheUtf8CodePage) {
+    const fs::path dir = fs::path(WinBuild) / fs::path(u8"шляхи");
+    const fs::path hex = dir / fs::path(u8"прошивка.hex");
+    const fs::path log = dir / fs::path(u8"журнал.csv");
+    fs::create_directories(dir);
+    fs::remove(log);
+    {
+        std::FILE* f = std::fopen(hex.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs(":0400000001020304F1\r\n:00000001FF\r\n", f); // the first sum is F2
+        std::fclose(f);
+    }
+    const TRun run =
+        RunWindows({WinProgram("tests/win/tarvex6-flash-ansi.exe"), "--station", "--log",
+                    "Z:" + log.string(), "--hex", "Z:" + hex.string(), PortName});
+    EXPECT_EQ(run.ExitCode, 2) << run.Output; // the firmware refused, after the log opened
+    EXPECT_NE(run.Output.find("Помилка контрольної суми"), std::string::npos) << run.Output;
+    EXPECT_EQ(run.Output.find("Cannot open file"), std::string::npos) << run.Output;
+    EXPECT_TRUE(fs::exists(log)) << run.Output;
+    fs::remove_all(dir);
+}
+
 TEST(Wine, WindowWritesTheBuiltInFirmware) {
     TSimProcess sim(SimOptions()); // 64 KiB: 1024 units of one 64-byte block, reports 241003
     const auto start = std::chrono::steady_clock::now();
