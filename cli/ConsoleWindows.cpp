@@ -1,11 +1,6 @@
-<<<<<<< HEAD
-// Windows: the console's control handler, UTF-8 output with escape sequences and the
-// regional time format.
-=======
 // Windows: the arguments as UTF-16, the console's control handler, UTF-8 output with escape
-// sequences, the regional time format and COM names.  Text crosses the system in UTF-16
-// (the …W calls), so nothing depends on the process's ANSI code page.
->>>>>>> issue32
+// sequences and the regional time format.  Text crosses the system in UTF-16 (the …W
+// calls), so nothing depends on the process's ANSI code page.
 #include "Console.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -13,9 +8,7 @@
 
 #include <shellapi.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cwchar>
 
 namespace {
@@ -61,16 +54,6 @@ void EnableEscapes(DWORD which) {
     }
 }
 
-<<<<<<< HEAD
-=======
-// "COM3" from "com3" or "\\.\COM3".
-std::string PortName(const std::string& port) {
-    std::string name = port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name;
-}
-
 std::string Utf8(const wchar_t* text, int length) {
     const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
     std::string utf8(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
@@ -80,17 +63,6 @@ std::string Utf8(const wchar_t* text, int length) {
     return utf8;
 }
 
-std::wstring Wide(const std::string& utf8) {
-    const int length = static_cast<int>(utf8.size());
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-    std::wstring wide(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
-    if (n > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), n);
-    }
-    return wide;
-}
-
->>>>>>> issue32
 } // namespace
 
 namespace Console {
@@ -166,27 +138,4 @@ std::string LongTimeText() {
     return n > 1 ? Utf8(text, n - 1) : std::string();
 }
 
-<<<<<<< HEAD
-=======
-bool BrokenDownTime(std::time_t t, std::tm& local, std::tm& utc) {
-    return ::localtime_s(&local, &t) == 0 && ::gmtime_s(&utc, &t) == 0;
-}
-
-std::string OpenableName(const std::string& listName, const std::string&) {
-    return listName;
-}
-
-std::string PortIdentity(const std::string& port) {
-    return PortName(port);
-}
-
-int PortOpenProblem(const std::string& port) {
-    // The device name is known to the system while the port is present; whether another
-    // program holds it shows only when it is opened.
-    const std::string name = PortName(port);
-    wchar_t target[1024];
-    return !name.empty() && ::QueryDosDeviceW(Wide(name).c_str(), target, 1024) != 0 ? 0 : 1;
-}
-
->>>>>>> issue32
 } // namespace Console

@@ -45,8 +45,12 @@ int PortOpenProblem(const std::string& port) {
     // The device name is known to the system while the port is present; whether another
     // program holds it shows only when it is opened.
     const std::string name = PortName(port);
-    char target[1024];
-    return !name.empty() && ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 ? 0 : 1;
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    std::wstring wide(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(), n);
+    wchar_t target[1024];
+    return !wide.empty() && ::QueryDosDeviceW(wide.c_str(), target, 1024) != 0 ? 0 : 1;
 }
 
 void NumberSeparators(char& list, char& decimal) {
