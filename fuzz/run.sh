@@ -37,7 +37,10 @@ cmake --build "$build" --parallel 2 --target "$target"
 mkdir -p "$build/corpus/$target" "$build/artifacts/$target"
 cd "$build"
 set +e
+# A finding must fail the test: libFuzzer's own exit code for one (77) is the code that
+# marks this script as skipped.
 "./$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=30 -rss_limit_mb=4096 \
+    -error_exitcode=1 -timeout_exitcode=1 \
     -print_final_stats=1 -artifact_prefix="$build/artifacts/$target/" "$build/corpus/$target" \
     "$seeds" >"$build/last-run-$target.log" 2>&1
 status=$?

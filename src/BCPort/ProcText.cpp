@@ -140,10 +140,10 @@ std::optional<TProcLock> ParseProcLocksLine(std::string_view line) {
     TProcLock lock;
     if (pidWord == "-1") {
         lock.Pid = -1;
-    } else if (const auto pid = Number(pidWord, 10, LargestPid)) {
+    } else if (const auto pid = Number(pidWord, 10, LargestPid); pid && *pid > 0) {
         lock.Pid = static_cast<std::int64_t>(*pid);
     } else {
-        return std::nullopt;
+        return std::nullopt; // no number, or pid 0, which no process has
     }
     const std::string_view file = NextWord(line);
     const std::size_t first = file.find(':');

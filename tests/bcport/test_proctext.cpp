@@ -99,6 +99,7 @@ TEST(ProcText, LinesOfProcLocks) {
         {"6: FLOCK  ADVISORY  WRITE 800 zz:1a:131 0 EOF", std::nullopt},
         {"7: FLOCK  ADVISORY  WRITE 99999999999 00:1a:131", std::nullopt},
         {"8: FLOCK", std::nullopt},
+        {"9: FLOCK  ADVISORY  WRITE 00 800:1a:131 0 EOF", std::nullopt}, // pid 0: no process
         {"", std::nullopt},
     };
     for (const Case& c : cases) {
