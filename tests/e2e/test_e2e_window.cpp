@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -175,6 +176,10 @@ TEST_F(WindowOnSim, IdentifyIsIgnoredWhileAFileIsPrepared) {
             Form().ButtonConect->click();
         }
     });
+    // The window looks at waiting input at most every 5 ms after its last look, and the
+    // preparation of this small file can end within that; once that time has passed since
+    // the set-up's last look, the preparation's first pending-input point is due.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     clicks.start(0);
     Form().ButtonOpenHex->click();
     clicks.stop();
