@@ -36,8 +36,8 @@ std::string DeviceInstance(const std::string& port);
 // of another kind such as /dev/null), or empty: a serial device, or not there now.
 std::string NotSerialDevice(const std::string& port);
 
-// A text that changes whenever an entry is added to or removed from `folder` (its change
-// time), so that a list made from it can be kept until then; empty where the system has
+// A text that changes whenever an entry is added to or removed from `folder` (its inode and
+// modification time), so that a list made from it can be kept until then; empty where the system has
 // no such folder for its ports (Windows), and then nothing is kept.
 std::string FolderStamp(const std::string& folder);
 
